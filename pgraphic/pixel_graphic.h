@@ -1,0 +1,188 @@
+#pragma once
+// TPixelGraphic: the in-memory image. Pixels are kept in the device-independent bitmap
+// layout (bottom-up rows padded to 4 bytes, a 40-byte header and colour table beside
+// them), so that drawing, the clipboard and the BMP codec use the memory as it is.
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "pgraphic/palettes.h"
+#include "pgraphic/types.h"
+#include "pgraphic/warning.h"
+
+namespace pg {
+
+enum TStretchMode { smFast, smMedium, smPrecise };
+
+// Bit-count index: 0 = 1 bit, 1 = 4 bits, 2 = 8 bits, 3 = 24 bits.
+int BitCountToNum(int Bits);  // raises EPGInvalidBitCountNum for other depths
+constexpr int NumToBitCount(int Num) { return Num == 0 ? 1 : Num == 1 ? 4 : Num == 2 ? 8 : 24; }
+constexpr int NumToMaxPaletteCount(int Num) { return Num == 0 ? 2 : Num == 1 ? 16 : Num == 2 ? 256 : 0; }
+
+// Stands in for a logical palette: one 0xFFRRGGBB value per palette entry.
+using TPGLogPalette = std::vector<std::uint32_t>;
+
+inline constexpr int BitmapInfoHeaderSize = 40;
+
+class TPixelGraphic : public TObject {
+public:
+  TPixelGraphic();
+  ~TPixelGraphic() override;
+  TPixelGraphic(const TPixelGraphic&) = delete;
+  TPixelGraphic& operator=(const TPixelGraphic&) = delete;
+
+  // Copies pixels, palette and options of Source; nullptr empties the image.
+  void Assign(const TPixelGraphic* Source);
+
+  // --- format ------------------------------------------------------------------
+  // The one operation that creates pixel memory. The same size and depth again keeps
+  // the memory and refills it with FillValue; anything else gives zeroed memory.
+  void SetFormat(int Width, int Height, int BitCountNum);
+  int GetWidth() const { return FWidth; }
+  int GetHeight() const { return FHeight; }
+  void SetWidth(int Value);
+  void SetHeight(int Value);
+  int GetBitCountNum() const { return FBitCountNum; }
+  void SetBitCountNum(int Value);
+  int GetBitCount() const { return NumToBitCount(FBitCountNum); }
+  int MaxPaletteCount() const { return NumToMaxPaletteCount(FBitCountNum); }
+  int BytesPerLine() const { return FBytesPerLine; }
+  int ImageSize() const { return FImageSize; }
+  bool GetEmpty() const { return !FBits; }
+
+  // --- pixels ------------------------------------------------------------------
+  // Raw values: palette index, or TRGB for 24-bit images. Reads outside the image
+  // return FillValue; writes outside are ignored.
+  int GetPixel(int X, int Y) const;
+  void SetPixel(int X, int Y, int Value);
+  TRGB GetPixelColor(int X, int Y) const;
+  void SetPixelColor(int X, int Y, TRGB Color);  // palette images store the nearest index
+  std::uint8_t* GetBits();
+  const std::uint8_t* GetBits() const;
+  std::uint8_t* GetScanLine(int Row);  // row 0 is the top row; nullptr without memory
+  const std::uint8_t* GetScanLine(int Row) const;
+  // Header and colour table describing the pixel memory; nullptr without memory.
+  const std::uint8_t* GetBitmapInfo() const { return FBitmapInfo.empty() ? nullptr : FBitmapInfo.data(); }
+  void Clear();
+
+  int GetFillValue() const { return FFillValue; }
+  void SetFillValue(int Value) { FFillValue = Value; }
+  TRGB GetBackGroundColor() const;
+  void SetBackGroundColor(TRGB Color);
+
+  // --- palette -----------------------------------------------------------------
+  int PaletteCount() const { return static_cast<int>(FPalette.size()); }
+  const TRGB* GetPaletteData() const { return FPalette.data(); }
+  TRGB GetPaletteEntry(int Index) const;
+  void SetPaletteEntry(int Index, TRGB Color);
+  void SetPaletteCount(int Count);
+  TPaletteIdent PaletteIdent() const { return FPaletteIdent; }
+  void SetPaletteIdent(TPaletteIdent Value);
+  void CopyPaletteFrom(const TPixelGraphic& Source);
+  void UpdatePaletteInfo();
+  bool IsGray() const { return FIsGray; }
+  // The cached logical palette; nullptr for images without a palette.
+  const TPGLogPalette* GetPalette();
+
+  // --- colour search -----------------------------------------------------------
+  int NearestPaletteIndex(TRGB Color);
+  void ClearColorCache();
+  bool GetColorCache() const { return FColorCache; }
+  void SetColorCache(bool Value);
+  bool GetRGBWeighting() const { return FRGBWeighting; }
+  void SetRGBWeighting(bool Value);
+
+  // --- options -----------------------------------------------------------------
+  bool GetDither() const { return FDither; }
+  void SetDither(bool Value) { FDither = Value; }
+  std::uint8_t GetDitherErrorLimit() const { return FDitherErrorLimit; }
+  void SetDitherErrorLimit(std::uint8_t Value) { FDitherErrorLimit = Value; }
+  bool GetDitherErrorLimitAuto() const { return FDitherErrorLimitAuto; }
+  void SetDitherErrorLimitAuto(bool Value) { FDitherErrorLimitAuto = Value; }
+  bool GetDitherErrorLimitSoft() const { return FDitherErrorLimitSoft; }
+  void SetDitherErrorLimitSoft(bool Value) { FDitherErrorLimitSoft = Value; }
+  TStretchMode GetStretchMode() const { return FStretchMode; }
+  void SetStretchMode(TStretchMode Value) { FStretchMode = Value; }
+  TPGWarningAction GetReadWarningAction() const { return FReadWarningAction; }
+  void SetReadWarningAction(TPGWarningAction Value) { FReadWarningAction = Value; }
+  TPGWarningAction GetSaveColorResWarningAction() const { return FSaveColorResWarningAction; }
+  void SetSaveColorResWarningAction(TPGWarningAction Value) { FSaveColorResWarningAction = Value; }
+  long double GetGamma() const { return FGamma; }
+  void SetGamma(long double Value) { FGamma = Value; }
+  bool GetSkipRealizePalette() const { return FSkipRealizePalette; }
+  void SetSkipRealizePalette(bool Value) { FSkipRealizePalette = Value; }
+  bool GetFastDecode() const { return FFastDecode; }
+  void SetFastDecode(bool Value) { FFastDecode = Value; }
+
+  // --- events and notification -------------------------------------------------
+  const TNotifyEvent& GetOnChange() const { return FOnChange; }
+  void SetOnChange(TNotifyEvent Handler) { FOnChange = std::move(Handler); }
+  const TPGProgressEvent& GetOnProgress() const { return FOnProgress; }
+  void SetOnProgress(TPGProgressEvent Handler) { FOnProgress = std::move(Handler); }
+  const TNotifyEvent& GetOnProgressStart() const { return FOnProgressStart; }
+  void SetOnProgressStart(TNotifyEvent Handler) { FOnProgressStart = std::move(Handler); }
+  const TNotifyEvent& GetOnProgressEnd() const { return FOnProgressEnd; }
+  void SetOnProgressEnd(TNotifyEvent Handler) { FOnProgressEnd = std::move(Handler); }
+
+  void BeginUpdate() { ++FUpdateCount; }
+  void EndUpdate();
+  void Changed();
+
+  // Pixel memory may have pending drawing from a painter open on it; direct access
+  // ends it first.
+  bool GetCanvasInUse() const { return FCanvasInUse; }
+  void SetCanvasInUse(bool Value) { FCanvasInUse = Value; }
+
+private:
+  void Flush() const { FCanvasInUse = false; }
+  void WriteColorTableEntry(int Index, TRGB Color);
+  int SearchExhaustive(TRGB Color) const;
+  int SearchCached(TRGB Color);
+  void FillColorCache();
+
+  int FFillValue = 0;
+  int FBitCountNum = 3;
+  std::unique_ptr<std::uint8_t[]> FBits;
+  std::vector<std::uint8_t> FBitmapInfo;
+  bool FDither = true;
+  std::uint8_t FDitherErrorLimit = 32;
+  bool FDitherErrorLimitAuto = true;
+  bool FDitherErrorLimitSoft = true;
+  bool FColorCache = true;
+  bool FFastDecode = false;
+  int FHeight = 0;
+  bool FSkipRealizePalette = false;
+  bool FIsGray = false;
+  long double FGamma;
+  int FImageSize = 0;
+  int FBytesPerLine = 0;
+  TNotifyEvent FOnChange;
+  TPGProgressEvent FOnProgress;
+  TNotifyEvent FOnProgressEnd;
+  TNotifyEvent FOnProgressStart;
+  TPGLogPalette FPaletteHandle;
+  bool FPaletteHandleValid = false;
+  bool FPaletteHandleDirty = false;
+  // Colour-search cache: nearest index per 5-6-5 cell, and one "filled" bit per cell.
+  std::unique_ptr<std::uint8_t[]> FColorCacheTable;
+  std::unique_ptr<std::uint8_t[]> FColorCacheFilled;
+  bool FColorCacheStale = true;
+  TRGB FLastColor = 0;
+  int FLastIndex = 0;
+  bool FLastColorStale = true;
+  std::vector<TRGB> FPalette;
+  TPaletteIdent FPaletteIdent = pTrueColor;
+  bool FRGBWeighting = true;
+  TStretchMode FStretchMode = smPrecise;
+  int FUpdateCount = 0;
+  TPGWarningAction FReadWarningAction = pgwaOKCancelBox;
+  TPGWarningAction FSaveColorResWarningAction = pgwaOKCancelBox;
+  mutable bool FCanvasInUse = false;
+  int FWidth = 0;
+};
+
+// Base to the power Exponent in extended precision, for gamma tables.
+long double PGPower(long double Base, long double Exponent);
+
+}  // namespace pg
