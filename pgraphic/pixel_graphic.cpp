@@ -62,14 +62,14 @@ void TPixelGraphic::SetFormat(int Width, int Height, int BitCountNum) {
   FBitCountNum = BitCountNum;
 
   const std::int64_t Stride = (static_cast<std::int64_t>(GetBitCount()) * Width + 31) / 32 * 4;
-  const std::int64_t Size = Stride * Height;
-  if (Stride > std::numeric_limits<std::int32_t>::max() || Size > std::numeric_limits<std::int32_t>::max()) {
+  constexpr std::int64_t Max32 = std::numeric_limits<std::int32_t>::max();
+  if (Stride > Max32 || Stride * Height > Max32) {
     // Too large for the 32-bit size fields: the image stays empty and consistent.
     FWidth = FHeight = FBytesPerLine = FImageSize = 0;
     throw EPixelGraphic(PGLangStrS1(31, "CreateDIBSection"));
   }
   FBytesPerLine = static_cast<int>(Stride);
-  FImageSize = static_cast<int>(Size);
+  FImageSize = static_cast<int>(Stride * Height);
 
   if (FImageSize > 0) {
     const int Cap = MaxPaletteCount();
