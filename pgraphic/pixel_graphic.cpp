@@ -6,6 +6,7 @@
 #include <new>
 #include <utility>
 
+#include "pgraphic/byte_order.h"
 #include "pgraphic/exceptions.h"
 #include "pgraphic/lang_str.h"
 #include "pgraphic/settings.h"
@@ -23,19 +24,6 @@ int BitCountToNum(int Bits) {
 }
 
 namespace {
-
-void WriteLE32(std::uint8_t* P, std::int32_t V) {
-  const auto U = static_cast<std::uint32_t>(V);
-  P[0] = static_cast<std::uint8_t>(U);
-  P[1] = static_cast<std::uint8_t>(U >> 8);
-  P[2] = static_cast<std::uint8_t>(U >> 16);
-  P[3] = static_cast<std::uint8_t>(U >> 24);
-}
-
-void WriteLE16(std::uint8_t* P, std::uint16_t V) {
-  P[0] = static_cast<std::uint8_t>(V);
-  P[1] = static_cast<std::uint8_t>(V >> 8);
-}
 
 constexpr int ClrUsedOffset = 32;
 
@@ -78,13 +66,13 @@ void TPixelGraphic::SetFormat(int Width, int Height, int BitCountNum) {
 
     FBitmapInfo.assign(BitmapInfoHeaderSize + 4 * static_cast<std::size_t>(Cap), 0);
     std::uint8_t* H = FBitmapInfo.data();
-    WriteLE32(H + 0, BitmapInfoHeaderSize);
-    WriteLE32(H + 4, FWidth);
-    WriteLE32(H + 8, FHeight);
-    WriteLE16(H + 12, 1);
-    WriteLE16(H + 14, static_cast<std::uint16_t>(GetBitCount()));
-    WriteLE32(H + 20, FImageSize);
-    WriteLE32(H + ClrUsedOffset, Cap);
+    PutLE32(H + 0, BitmapInfoHeaderSize);
+    PutLE32(H + 4, static_cast<std::uint32_t>(FWidth));
+    PutLE32(H + 8, static_cast<std::uint32_t>(FHeight));
+    PutLE16(H + 12, 1);
+    PutLE16(H + 14, static_cast<std::uint32_t>(GetBitCount()));
+    PutLE32(H + 20, static_cast<std::uint32_t>(FImageSize));
+    PutLE32(H + ClrUsedOffset, static_cast<std::uint32_t>(Cap));
     for (int i = 0; i < Cap; ++i) {
       const TRGB C = i < PaletteCount() ? FPalette[static_cast<std::size_t>(i)] : PaletteCount() > 0 ? FPalette[0] : 0;
       WriteColorTableEntry(i, C);
@@ -245,7 +233,7 @@ void TPixelGraphic::SetPaletteCount(int Count) {
     FPalette.resize(static_cast<std::size_t>(Count), 0);
     FPaletteIdent = Count > 0 ? pUnknown : pNone;
     FLastColorStale = true;
-    if (!FBitmapInfo.empty()) WriteLE32(FBitmapInfo.data() + ClrUsedOffset, Count);
+    if (!FBitmapInfo.empty()) PutLE32(FBitmapInfo.data() + ClrUsedOffset, static_cast<std::uint32_t>(Count));
   }
   FPaletteHandleDirty = true;
   ClearColorCache();

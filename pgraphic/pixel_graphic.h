@@ -5,9 +5,11 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "pgraphic/palettes.h"
+#include "pgraphic/stream.h"
 #include "pgraphic/types.h"
 #include "pgraphic/warning.h"
 
@@ -34,6 +36,25 @@ public:
 
   // Copies pixels, palette and options of Source; nullptr empties the image.
   void Assign(const TPixelGraphic* Source);
+
+  // --- files and streams (the format registry chooses the codec) --------------
+  void LoadFromFile(const std::string& FileName) { LoadFromFileIndex(FileName, 0); }
+  void LoadFromFileIndex(const std::string& FileName, int Index);
+  void LoadFromStream(TStream& Stream) { LoadFromStreamIndex(Stream, "", 0); }
+  void LoadFromStreamExt(TStream& Stream, const std::string& Extension) { LoadFromStreamIndex(Stream, Extension, 0); }
+  void LoadFromStreamIndex(TStream& Stream, const std::string& Extension, int Index);
+  // Writes through a temporary file beside the target, which replaces the target only
+  // once complete: a failed save leaves an existing file as it was.
+  void SaveToFile(const std::string& FileName);
+  void SaveToStreamExt(TStream& Stream, const std::string& Extension);
+  void SaveToStream(TStream& Stream);  // always a BMP file
+  // A length-prefixed BMP block, for embedding an image in other data.
+  void ReadData(TStream& Stream);
+  void WriteData(TStream& Stream);
+  // Device-independent bitmap without file header: info (or OS/2 core) header, colour
+  // table and pixels.
+  void ReadDIB(TStream& Stream, bool CoreHeader);
+  void WriteDIB(TStream& Stream);
 
   // --- format ------------------------------------------------------------------
   // The one operation that creates pixel memory. The same size and depth again keeps
@@ -124,6 +145,16 @@ public:
   void SetOnProgressStart(TNotifyEvent Handler) { FOnProgressStart = std::move(Handler); }
   const TNotifyEvent& GetOnProgressEnd() const { return FOnProgressEnd; }
   void SetOnProgressEnd(TNotifyEvent Handler) { FOnProgressEnd = std::move(Handler); }
+
+  // Progress protocol of long operations: Progress returns true when a handler asked
+  // to abort (the operation then stops after the current unit, keeping its work).
+  void ProgressStart() { if (FOnProgressStart) FOnProgressStart(this); }
+  bool Progress(int Step, int Max) {
+    bool Abort = false;
+    if (FOnProgress) FOnProgress(this, Step, Max, Abort);
+    return Abort;
+  }
+  void ProgressEnd() { if (FOnProgressEnd) FOnProgressEnd(this); }
 
   void BeginUpdate() { ++FUpdateCount; }
   void EndUpdate();
