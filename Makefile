@@ -5,7 +5,10 @@ JOBS   ?= $(shell nproc)
 ASAN   := build/asan
 CMAKE_FLAGS ?=
 
-.PHONY: test deps build-test clean
+FUZZ   := build/fuzz
+FUZZ_SECONDS ?= 600
+
+.PHONY: test deps build-test fuzz clean
 
 test: deps build-test
 	ctest --test-dir $(ASAN) --output-on-failure -j $(JOBS)
@@ -16,6 +19,17 @@ deps:
 build-test:
 	cmake -S . -B $(ASAN) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVALA_SANITIZE=ON $(CMAKE_FLAGS)
 	cmake --build $(ASAN) -j $(JOBS)
+
+# Runs every reader's libFuzzer target in turn, FUZZ_SECONDS each, growing the corpus
+# in build/fuzz/corpus (seeded from fuzz/corpus); crashes land in build/fuzz/findings.
+fuzz:
+	scripts/install-deps.sh --fuzz
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DKORVALA_SANITIZE=ON -DKORVALA_FUZZ=ON -DKORVALA_TESTS=OFF
+	cmake --build $(FUZZ) -j $(JOBS)
+	for t in $(FUZZ)/fuzz/fuzz_*; do r=$${t##*/fuzz_}; mkdir -p $(FUZZ)/corpus/$$r $(FUZZ)/findings/$$r; \
+	  $$t -max_total_time=$(FUZZ_SECONDS) -artifact_prefix=$(FUZZ)/findings/$$r/ \
+	    $(FUZZ)/corpus/$$r fuzz/corpus/$$r || exit 1; done
 
 clean:
 	rm -rf build

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 
 namespace pg {
 
@@ -64,6 +65,13 @@ TFileStream::TFileStream(const std::string& FileName, TMode Mode)
     : FFile(std::fopen(FileName.c_str(), Mode == TMode::Read ? "rb" : Mode == TMode::Create ? "w+b" : "w+bx")),
       FFileName(FileName) {
   if (!FFile) throw EPGStreamError(SystemError(Mode == TMode::Read ? "Cannot open" : "Cannot create", FileName));
+  // A folder opens like a file on some systems and only fails at the first read.
+  std::error_code Ignored;
+  if (std::filesystem::is_directory(FileName, Ignored)) {
+    FFile.reset();
+    errno = EISDIR;
+    throw EPGStreamError(SystemError("Cannot open", FileName));
+  }
 }
 
 std::size_t TFileStream::Read(void* Buffer, std::size_t Count) {

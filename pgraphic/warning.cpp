@@ -23,6 +23,11 @@ void SetPGWarningBoxHandler(TPGWarningBoxHandler NewHandler) {
   Handler() = std::move(NewHandler);
 }
 
+TPGWarningBoxHandler GetPGWarningBoxHandler() {
+  std::lock_guard Lock(HandlerMutex());
+  return Handler();
+}
+
 TPGBoxResult PGWarningBox(const std::string& Caption, const std::string& Text, TPGBoxButtons Buttons) {
   TPGWarningBoxHandler H;
   {

@@ -18,6 +18,7 @@ using TPGWarningBoxHandler =
     std::function<TPGBoxResult(const std::string& Caption, const std::string& Text, TPGBoxButtons Buttons)>;
 
 void SetPGWarningBoxHandler(TPGWarningBoxHandler Handler);
+TPGWarningBoxHandler GetPGWarningBoxHandler();
 TPGBoxResult PGWarningBox(const std::string& Caption, const std::string& Text, TPGBoxButtons Buttons);
 
 // What a warning under a policy amounts to; the caller raises its own exception for

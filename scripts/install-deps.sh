@@ -5,7 +5,14 @@ set -euo pipefail
 packages=(
   g++ make cmake ninja-build pkg-config
   libgtest-dev libgmock-dev
+  imagemagick python3-pil
+  libcli11-dev
 )
+
+# `--fuzz`: also what the libFuzzer targets need.
+if [ "${1:-}" = "--fuzz" ]; then
+  packages+=(clang libclang-rt-14-dev)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -42,6 +42,12 @@ std::string TemporaryNameBeside(const fs::path& Target) {
   return (Target.parent_path() / ("." + Target.filename().string() + ".kvt" + Suffix)).string();
 }
 
+std::string WithFileName(std::string Message, const std::string& TempName, const std::string& FileName) {
+  const auto At = TempName.empty() ? std::string::npos : Message.find(TempName);
+  if (At != std::string::npos) Message.replace(At, TempName.size(), FileName);
+  return Message;
+}
+
 }  // namespace
 
 void TPixelGraphic::LoadFromFileIndex(const std::string& FileName, int Index) {
@@ -69,21 +75,20 @@ void TPixelGraphic::LoadFromStreamIndex(TStream& Stream, const std::string& Exte
 
 void TPixelGraphic::SaveToFile(const std::string& FileName) {
   fs::path Target(FileName);
-  // Replace the file a link points to, not the link.
-  if (fs::is_symlink(Target)) Target = fs::canonical(Target);
-  const bool Existed = fs::exists(Target);
-
   std::string TempName;
   std::unique_ptr<TFileStream> Stream;
-  for (int Attempt = 0; !Stream; ++Attempt) {
-    TempName = TemporaryNameBeside(Target);
-    try {
-      Stream = std::make_unique<TFileStream>(TempName, TFileStream::TMode::CreateNew);
-    } catch (const EPGStreamError&) {
-      if (Attempt >= 100 || !fs::exists(TempName)) throw;
-    }
-  }
   try {
+    // Replace the file a link points to, not the link.
+    if (fs::is_symlink(Target)) Target = fs::canonical(Target);
+    const bool Existed = fs::exists(Target);
+    for (int Attempt = 0; !Stream; ++Attempt) {
+      TempName = TemporaryNameBeside(Target);
+      try {
+        Stream = std::make_unique<TFileStream>(TempName, TFileStream::TMode::CreateNew);
+      } catch (const EPGStreamError&) {
+        if (Attempt >= 100 || !fs::exists(TempName)) throw;
+      }
+    }
     SaveToStreamExt(*Stream, ExtractExtension(FileName));
     Stream->Close();
     if (Existed) fs::permissions(TempName, fs::status(Target).permissions());
@@ -91,8 +96,15 @@ void TPixelGraphic::SaveToFile(const std::string& FileName) {
   } catch (...) {
     Stream.reset();
     std::error_code Ignored;
-    fs::remove(TempName, Ignored);
-    throw;
+    if (!TempName.empty()) fs::remove(TempName, Ignored);
+    // Report file-system failures against the file the user named, not the temporary.
+    try {
+      throw;
+    } catch (const EPGStreamError& E) {
+      throw EPGStreamError(WithFileName(E.what(), TempName, FileName));
+    } catch (const fs::filesystem_error& E) {
+      throw EPGStreamError("Cannot write \"" + FileName + "\": " + E.code().message());
+    }
   }
 }
 

@@ -9,6 +9,13 @@ namespace pg {
 
 namespace {
 
+// Characters that end a folder or drive part of a file name.
+#ifdef _WIN32
+constexpr const char* PathSeparators = ":\\/";
+#else
+constexpr const char* PathSeparators = "/";
+#endif
+
 // One row per reader and writer, in order of registration. Lookups use the lists
 // sorted by extension, so that order decides which reader of a shared signature wins.
 TFileFormatReaders MakeReaders() {
@@ -113,7 +120,7 @@ bool GetStreamImageInfo(TStream& Stream, const std::string& Extension, int Index
 bool GetFileImageInfo(const std::string& FileName, int Index, TPGImageInfo& Info) {
   Info = TPGImageInfo{};
   try {
-    const auto NamePart = FileName.substr(FileName.find_last_of(":\\/") + 1);
+    const auto NamePart = FileName.substr(FileName.find_last_of(PathSeparators) + 1);
     if (NamePart.empty() || !std::filesystem::is_regular_file(FileName)) return false;
     TFileStream Stream(FileName, TFileStream::TMode::Read);
     return GetStreamImageInfo(Stream, ExtractExtension(FileName), Index, Info);
@@ -125,7 +132,7 @@ bool GetFileImageInfo(const std::string& FileName, int Index, TPGImageInfo& Info
 std::string ExtractExtension(const std::string& FileName) {
   const auto Dot = FileName.find_last_of('.');
   if (Dot == std::string::npos) return {};
-  if (FileName.find_first_of(":\\/", Dot) != std::string::npos) return {};
+  if (FileName.find_first_of(PathSeparators, Dot) != std::string::npos) return {};
   return LowerCase(FileName.substr(Dot + 1));
 }
 

@@ -284,3 +284,27 @@ TEST(BmpWriter, PaletteImageWithoutEntriesStaysReadable) {
   EXPECT_EQ(R.GetPixel(2, 0), 9);
   EXPECT_EQ(R.PaletteCount(), 256);
 }
+
+TEST(BmpReader, AbortAfterTheFirstTenthKeepsWhatWasRead) {
+  BmpSpec S;
+  S.Width = 20;
+  S.Height = 20;
+  S.Pixels.assign(20 * 60, 0x11);
+  TPixelGraphic G;
+  int Calls = 0, Starts = 0, Ends = 0;
+  G.SetOnProgress([&](TObject*, int Step, int Max, bool& Abort) {
+    EXPECT_EQ(Step, 1);
+    EXPECT_EQ(Max, 10);
+    ++Calls;
+    Abort = true;
+  });
+  G.SetOnProgressStart([&](TObject*) { ++Starts; });
+  G.SetOnProgressEnd([&](TObject*) { ++Ends; });
+  Load(G, MakeBmp(S));
+  EXPECT_EQ(Calls, 1);
+  EXPECT_EQ(Starts, 1);
+  EXPECT_EQ(Ends, 1);
+  EXPECT_EQ(G.GetPixel(0, 19), RGBColor(0x11, 0x11, 0x11));  // first tenth: the bottom two rows
+  EXPECT_EQ(G.GetPixel(0, 18), RGBColor(0x11, 0x11, 0x11));
+  EXPECT_EQ(G.GetPixel(0, 17), 0);
+}

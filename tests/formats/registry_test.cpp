@@ -78,7 +78,13 @@ TEST(Registry, FindReaderBySignatureNotByName) {
 TEST(Registry, ExtractExtension) {
   struct Case { const char* Name; const char* Ext; };
   const Case Cases[] = {{"photo.JPG", "jpg"}, {"a.b.tif", "tif"}, {"noext", ""}, {"dir.d/file", ""},
-                        {"C:\\dir.d\\file", ""}, {"x.", ""}, {".hidden", "hidden"}, {"c:file.Bmp", "bmp"}};
+                        {"x.", ""}, {".hidden", "hidden"}, {"c:file.Bmp", "bmp"},
+#ifdef _WIN32
+                        {"C:\\dir.d\\file", ""},
+#else
+                        {"dir.d\\file", "d\\file"},  // a backslash is part of the name here
+#endif
+  };
   for (const auto& C : Cases) EXPECT_EQ(ExtractExtension(C.Name), C.Ext) << C.Name;
 }
 
@@ -171,11 +177,25 @@ TEST(SaveToFile, ReplacesOnlyWhenComplete) {
   EXPECT_EQ(ReadAll(Gif), "old gif");
   EXPECT_EQ(Dir.Count(), 2u);
 
-  // Fails after writing (the target is a folder): nothing is left behind.
+  // Fails after writing (the target is a folder): nothing is left behind, and the error
+  // names the target.
   fs::create_directory(Dir / "folder.bmp");
-  EXPECT_ANY_THROW(G.SaveToFile(Dir / "folder.bmp"));
+  try {
+    G.SaveToFile(Dir / "folder.bmp");
+    ADD_FAILURE();
+  } catch (const EPGStreamError& E) {
+    EXPECT_EQ(std::string(E.what()).rfind("Cannot write \"" + (Dir / "folder.bmp") + "\": ", 0), 0u) << E.what();
+  }
   EXPECT_TRUE(fs::is_directory(Dir / "folder.bmp"));
   EXPECT_EQ(Dir.Count(), 3u);
+
+  // A folder that does not exist: the error names the file asked for.
+  try {
+    G.SaveToFile(Dir / "missing/x.bmp");
+    ADD_FAILURE();
+  } catch (const EPGStreamError& E) {
+    EXPECT_EQ(std::string(E.what()).rfind("Cannot create \"" + (Dir / "missing/x.bmp") + "\": ", 0), 0u) << E.what();
+  }
 
   // A new file that fails is not created at all.
   EXPECT_THROW(G.SaveToFile(Dir / "new.gif"), EPGUnknownExtension);

@@ -1,0 +1,32 @@
+#pragma once
+// The library settings as global options of the command line.
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace CLI {
+class App;
+}
+
+namespace kv {
+
+// Adds one option per library setting to App. Parsed values reach the library globals
+// only through Apply, so that a command line with a usage error changes nothing.
+class TLibraryOptions {
+public:
+  explicit TLibraryOptions(CLI::App& App);
+  TLibraryOptions(const TLibraryOptions&) = delete;
+  TLibraryOptions& operator=(const TLibraryOptions&) = delete;
+
+  // Stores every option given on the command line in its library global.
+  void Apply() const;
+
+private:
+  void AddNumber(CLI::App& App, const std::string& Name, long double& Setting, const std::string& Help);
+  void AddOnOff(CLI::App& App, const std::string& Name, bool& Setting, const std::string& Help);
+
+  std::vector<std::function<void()>> FApply;
+};
+
+}  // namespace kv

@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# Builds the BMP codec test corpus in OUTDIR from real photos:
+#   OUTDIR/bmp/NAME.bmp + NAME.ppm     (reference pixels, binary P6, top row first)
+#   OUTDIR/bmp/reject/NAME.bmp         (valid files our reader must refuse)
+# The files are written or checked by peer tools; scripts/corpus/README.md lists them.
+# Quick when nothing changed: OUTDIR/.stamp holds the hashes of this script and its
+# python helper, and a matching stamp means the corpus is current. Delete it to rebuild.
+# Needs the packages of scripts/install-deps.sh, plus one download of python3-skimage
+# (for its photos only; it is unpacked, not installed) that is kept in OUTDIR/src.
+set -euo pipefail
+
+if [ $# -ne 1 ] || [ -z "$1" ]; then
+  echo "usage: $0 OUTDIR" >&2
+  exit 2
+fi
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+helper=corpus/bmp_variants.py
+mkdir -p "$1"
+out=$(cd "$1" && pwd)
+
+# Hashes by name relative to scripts/, so the stamp survives a checkout elsewhere.
+want_stamp=$(cd "$here" && sha256sum make-test-corpus.sh "$helper")
+if [ -f "$out/.stamp" ] && [ "$(cat "$out/.stamp")" = "$want_stamp" ]; then
+  exit 0
+fi
+rm -f "$out/.stamp"
+
+py=/usr/bin/python3  # the system one: it is the one with Pillow
+if ! command -v convert-im6.q16 >/dev/null || ! "$py" -c 'import PIL' 2>/dev/null; then
+  echo "make-test-corpus: ImageMagick or Pillow missing; run scripts/install-deps.sh" >&2
+  exit 1
+fi
+
+photos=(chelsea coffee astronaut camera page)
+src=$out/src
+missing=0
+for p in "${photos[@]}"; do
+  [ -f "$src/$p.png" ] || missing=1
+done
+if [ $missing -eq 1 ]; then
+  fetch=$(mktemp -d "$out/.fetch.XXXXXX")
+  trap 'rm -rf "$fetch"' EXIT
+  apt_opts=(-q)
+  # As root apt would hand the download to its sandbox user, who cannot write here.
+  [ "$(id -u)" -eq 0 ] && apt_opts+=(-o APT::Sandbox::User=root)
+  if ! (cd "$fetch" && apt-get download "${apt_opts[@]}" python3-skimage >/dev/null); then
+    if [ "$(id -u)" -ne 0 ]; then
+      echo "make-test-corpus: cannot download python3-skimage; run apt-get update as root" >&2
+      exit 1
+    fi
+    apt-get update -q >/dev/null
+    (cd "$fetch" && apt-get download "${apt_opts[@]}" python3-skimage >/dev/null)
+  fi
+  dpkg-deb -x "$fetch"/python3-skimage_*.deb "$fetch/x"
+  data=$(find "$fetch/x" -type d -path '*/skimage/data' | head -n 1)
+  mkdir -p "$src"
+  for p in "${photos[@]}"; do
+    cp "$data/$p.png" "$src/$p.png"
+  done
+  rm -rf "$fetch"
+  trap - EXIT
+fi
+
+# Built beside the old corpus and swapped in whole, so a failed run leaves no half set.
+rm -rf "$out/.bmp.new"
+"$py" "$here/$helper" "$src" "$out/.bmp.new"
+rm -rf "$out/bmp"
+mv "$out/.bmp.new" "$out/bmp"
+echo "$want_stamp" >"$out/.stamp"

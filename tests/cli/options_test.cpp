@@ -1,0 +1,85 @@
+#include <gtest/gtest.h>
+
+#include "cli_fixture.h"
+#include "pgraphic/settings.h"
+
+TEST_F(CliTest, UsageErrorsExitTwoAndChangeNoSetting) {
+  const std::string File = MakeImage("in.bmp");
+  struct Row {
+    const char* Fault;
+    std::vector<std::string> Args;
+  };
+  const Row Rows[] = {
+      {"no subcommand accepted", {}},
+      {"unknown subcommand accepted", {"enlarge", File}},
+      {"info without files accepted", {"info"}},
+      {"convert without output accepted", {"convert", File}},
+      {"convert extra argument ignored", {"convert", File, Path("a.bmp"), Path("b.bmp")}},
+      {"unknown option ignored", {"--frobnicate", "info", File}},
+      {"zero gamma accepted", {"--screen-gamma", "0", "info", File}},
+      {"negative gamma accepted", {"--screen-gamma", "-1.5", "info", File}},
+      {"text gamma accepted", {"--screen-gamma", "bright", "info", File}},
+      {"nan gamma accepted", {"--screen-gamma", "nan", "info", File}},
+      {"infinite gamma accepted", {"--screen-gamma", "inf", "info", File}},
+      {"gamma without value accepted", {"info", File, "--screen-gamma"}},
+      {"yes taken for on", {"--gamma-correct", "yes", "info", File}},
+      {"upper case taken for on", {"--gamma-correct", "ON", "info", File}},
+      {"valid option applied before a later error", {"--screen-gamma", "2.2", "--gamma-correct", "1", "info", File}},
+  };
+  const long double Gamma = pg::DefaultGamma;
+  const bool Correct = pg::GammaCorrectOnLoad;
+  for (const Row& R : Rows) {
+    const TCliResult Result = Run(R.Args);
+    EXPECT_EQ(Result.Status, 2) << R.Fault;
+    EXPECT_EQ(Result.Out, "") << R.Fault;
+    EXPECT_NE(Result.Err, "") << R.Fault;
+    EXPECT_EQ(pg::DefaultGamma, Gamma) << R.Fault;
+    EXPECT_EQ(pg::GammaCorrectOnLoad, Correct) << R.Fault;
+  }
+}
+
+TEST_F(CliTest, SettingOptionsReachTheLibrary) {
+  const std::string File = MakeImage("in.bmp");
+  struct Row {
+    const char* Fault;
+    std::vector<std::string> Args;
+    long double Gamma;
+    bool Correct;
+  };
+  // Every row starts from gamma 2.5 with correction off, so a row that leaves a setting
+  // alone also shows that an unused option does not write its default back.
+  const Row Rows[] = {
+      {"screen gamma lost", {"--screen-gamma", "2.2", "info", File}, 2.2L, false},
+      {"correction not switched on", {"--gamma-correct", "on", "info", File}, 2.5L, true},
+      {"correction not switched off", {"--gamma-correct", "off", "info", File}, 2.5L, false},
+      {"options after the subcommand lost", {"info", File, "--screen-gamma", "1", "--gamma-correct", "on"}, 1.0L, true},
+      {"unused options reset the settings", {"info", File}, 2.5L, false},
+  };
+  for (const Row& R : Rows) {
+    pg::DefaultGamma = 2.5L;
+    pg::GammaCorrectOnLoad = false;
+    const TCliResult Result = Run(R.Args);
+    EXPECT_EQ(Result.Status, 0) << R.Fault << ": " << Result.Err;
+    EXPECT_EQ(pg::DefaultGamma, R.Gamma) << R.Fault;
+    EXPECT_EQ(pg::GammaCorrectOnLoad, R.Correct) << R.Fault;
+  }
+}
+
+TEST_F(CliTest, HelpListsSubcommandsAndOptions) {
+  const TCliResult Result = Run({"--help"});
+  EXPECT_EQ(Result.Status, 0);
+  EXPECT_EQ(Result.Err, "");
+  for (const char* Name : {"info", "convert", "--screen-gamma", "--gamma-correct", "on|off", "--strict", "--version", "--help"})
+    EXPECT_NE(Result.Out.find(Name), std::string::npos) << Name << " missing from\n" << Result.Out;
+
+  const TCliResult Convert = Run({"convert", "--help"});
+  EXPECT_EQ(Convert.Status, 0);
+  for (const char* Name : {"IN", "OUT"}) EXPECT_NE(Convert.Out.find(Name), std::string::npos) << Convert.Out;
+}
+
+TEST_F(CliTest, VersionPrintsTheProjectVersion) {
+  const TCliResult Result = Run({"--version"});
+  EXPECT_EQ(Result.Status, 0);
+  EXPECT_EQ(Result.Out, KORVALA_VERSION "\n");
+  EXPECT_EQ(Result.Err, "");
+}
