@@ -8,7 +8,9 @@ CMAKE_FLAGS ?=
 FUZZ   := build/fuzz
 FUZZ_SECONDS ?= 600
 
-.PHONY: test deps build-test fuzz clean
+BENCH  := build/bench
+
+.PHONY: test deps build-test fuzz bench clean
 
 test: deps build-test
 	ctest --test-dir $(ASAN) --output-on-failure -j $(JOBS)
@@ -30,6 +32,12 @@ fuzz:
 	for t in $(FUZZ)/fuzz/fuzz_*; do r=$${t##*/fuzz_}; mkdir -p $(FUZZ)/corpus/$$r $(FUZZ)/findings/$$r; \
 	  $$t -max_total_time=$(FUZZ_SECONDS) -artifact_prefix=$(FUZZ)/findings/$$r/ \
 	    $(FUZZ)/corpus/$$r fuzz/corpus/$$r || exit 1; done
+
+# Release build of the benchmarks, then five runs of each with mean, median and spread.
+bench: deps
+	cmake -S . -B $(BENCH) -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORVALA_BENCH=ON -DKORVALA_TESTS=OFF
+	cmake --build $(BENCH) -j $(JOBS) --target korvala_bench
+	$(BENCH)/bench/korvala_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 
 clean:
 	rm -rf build

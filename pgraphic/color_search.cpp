@@ -6,50 +6,17 @@
 
 #include "pgraphic/exceptions.h"
 #include "pgraphic/lang_str.h"
+#include "pgraphic/nearest_index.h"
 #include "pgraphic/pixel_graphic.h"
 
 namespace pg {
 
 namespace {
 
-constexpr int Dist2(TRGB A, TRGB B) {
-  const int dr = RedOf(A) - RedOf(B), dg = GreenOf(A) - GreenOf(B), db = BlueOf(A) - BlueOf(B);
-  return dr * dr + dg * dg + db * db;
-}
-
 constexpr int CacheJ = 32, CacheK = 64, CacheL = 32;
 
 constexpr int CacheCell(int j, int k, int l) { return (j << 11) + (k << 5) + l; }
 constexpr int CacheCellOf(TRGB C) { return CacheCell(RedOf(C) >> 3, GreenOf(C) >> 2, BlueOf(C) >> 3); }
-
-int Sys16Nearest(TRGB Color) {
-  const auto& Cand = Sys16Candidates[static_cast<std::size_t>(((RedOf(Color) >> 6) << 4) + ((GreenOf(Color) >> 6) << 2) +
-                                                              (BlueOf(Color) >> 6))];
-  const TRGB* Pal = Special252Colors.data();
-  int Result = Cand[0];
-  if (Cand[1] != Cand[0] && Dist2(Color, Pal[Cand[1]]) < Dist2(Color, Pal[Result])) Result = Cand[1];
-  if (Cand[2] != Cand[1] && Dist2(Color, Pal[Cand[2]]) < Dist2(Color, Pal[Result])) Result = Cand[2];
-  return Result;
-}
-
-int Special252Nearest(TRGB Color) {
-  const auto& Cells = Special252Cells();
-  const int n = 81 * ((RedOf(Color) + 16) >> 5) + 9 * ((GreenOf(Color) + 16) >> 5) + ((BlueOf(Color) + 16) >> 5);
-  const int First = Cells.Start[static_cast<std::size_t>(n)], Last = Cells.Start[static_cast<std::size_t>(n) + 1];
-  int Result = Cells.Entries[static_cast<std::size_t>(First)];
-  int Best = Dist2(Color, Special252Colors[static_cast<std::size_t>(Result)]);
-  for (int i = First + 1; i < Last; ++i) {
-    const int e = Cells.Entries[static_cast<std::size_t>(i)];
-    const int d = Dist2(Color, Special252Colors[static_cast<std::size_t>(e)]);
-    if (d < Best) {
-      Best = d;
-      Result = e;
-    }
-  }
-  return Result;
-}
-
-int Special125Level(int c) { return ((c == 224 ? 225 : c) + 31) / 64; }
 
 }  // namespace
 
@@ -58,30 +25,11 @@ int TPixelGraphic::NearestPaletteIndex(TRGB Color) {
   // Nothing to choose from: no palette at all, or an unknown one without entries.
   if (FPaletteIdent == pNone || (FPaletteIdent == pUnknown && FPalette.empty())) throw EPGNoPalette(PGLangStr(2));
 
-  const auto g = [&] { return GrayValue(Color, FRGBWeighting); };
   int Result = 0;
-  switch (FPaletteIdent) {
-    case pTrueColor: Result = Color; break;
-    case pUnknown: Result = FColorCache ? SearchCached(Color) : SearchExhaustive(Color); break;
-    case pBlackWhite: Result = (g() + 1) / 384; break;
-    case pSysGray4: {
-      const int v = g();
-      Result = v < 193 ? 0 : v < 481 ? 1 : v < 671 ? 2 : 3;
-      break;
-    }
-    case pSys16: Result = Sys16Nearest(Color); break;
-    case pGray4: Result = (g() + 127) / 255; break;
-    case pGray16: Result = (g() + 25) / 51; break;
-    case pGray236: Result = Gray236Lookup()[static_cast<std::size_t>(g())]; break;
-    case pGray256: Result = (g() + 1) / 3; break;
-    case pSpecial125:
-      Result = 25 * Special125Level(RedOf(Color)) + 5 * Special125Level(GreenOf(Color)) + Special125Level(BlueOf(Color));
-      break;
-    case pSpecial216:
-      Result = 36 * ((RedOf(Color) + 24) / 51) + 6 * ((GreenOf(Color) + 24) / 51) + (BlueOf(Color) + 24) / 51;
-      break;
-    case pSpecial252: Result = Special252Nearest(Color); break;
-    default: Result = 0; break;  // pOptimized252Sys16, pSource
+  if (!nearest::WithStandard(FPaletteIdent, FRGBWeighting, [&](auto Nearest) { Result = Nearest(Color); })) {
+    if (FPaletteIdent == pTrueColor) Result = Color;
+    else if (FPaletteIdent == pUnknown) Result = FColorCache ? SearchCached(Color) : SearchExhaustive(Color);
+    else Result = 0;  // pOptimized252Sys16, pSource
   }
   FLastColorStale = false;
   FLastColor = Color;
@@ -91,10 +39,10 @@ int TPixelGraphic::NearestPaletteIndex(TRGB Color) {
 
 int TPixelGraphic::SearchExhaustive(TRGB Color) const {
   int Result = 0;
-  int Best = Dist2(Color, FPalette[0]);
+  int Best = nearest::Dist2(Color, FPalette[0]);
   const int n = PaletteCount();
   for (int i = 1; i < n && Best > 0; ++i) {
-    const int d = Dist2(Color, FPalette[static_cast<std::size_t>(i)]);
+    const int d = nearest::Dist2(Color, FPalette[static_cast<std::size_t>(i)]);
     if (d < Best) {
       Best = d;
       Result = i;

@@ -9,6 +9,7 @@
 #include "pgraphic/byte_order.h"
 #include "pgraphic/exceptions.h"
 #include "pgraphic/lang_str.h"
+#include "pgraphic/pixel_store.h"
 #include "pgraphic/settings.h"
 
 namespace pg {
@@ -148,27 +149,7 @@ int TPixelGraphic::GetPixel(int X, int Y) const {
 void TPixelGraphic::SetPixel(int X, int Y, int Value) {
   Flush();
   if (!FBits || X < 0 || X >= FWidth || Y < 0 || Y >= FHeight) return;
-  std::uint8_t* Row = GetScanLine(Y);
-  switch (FBitCountNum) {
-    case 0: {
-      const auto Mask = static_cast<std::uint8_t>(0x80 >> (X & 7));
-      if (Value == 1) Row[X >> 3] |= Mask; else Row[X >> 3] &= static_cast<std::uint8_t>(~Mask);
-      break;
-    }
-    case 1: {
-      std::uint8_t& B = Row[X >> 1];
-      B = (X & 1) ? static_cast<std::uint8_t>((B & 0xF0) | (Value & 15))
-                  : static_cast<std::uint8_t>((B & 0x0F) | ((Value & 15) << 4));
-      break;
-    }
-    case 2: Row[X] = static_cast<std::uint8_t>(Value); break;
-    default: {
-      std::uint8_t* P = Row + 3 * static_cast<std::size_t>(X);
-      P[0] = static_cast<std::uint8_t>(Value >> 16);
-      P[1] = static_cast<std::uint8_t>(Value >> 8);
-      P[2] = static_cast<std::uint8_t>(Value);
-    }
-  }
+  StorePixel(GetScanLine(Y), FBitCountNum, X, Value);
 }
 
 TRGB TPixelGraphic::GetPixelColor(int X, int Y) const {

@@ -114,6 +114,41 @@ public:
   bool GetRGBWeighting() const { return FRGBWeighting; }
   void SetRGBWeighting(bool Value);
 
+  // --- stretch and colour conversion --------------------------------------------
+  // Resamples a source rectangle into a destination rectangle of this image with the
+  // image's StretchMode, writing every pixel in this image's format through the pixel
+  // writer below. Spans leaving the source are not written; the destination is clipped.
+  void StretchRect(int DestX, int DestY, int DestWidth, int DestHeight, int SrcX, int SrcY, int SrcWidth,
+                   int SrcHeight, const TPixelGraphic& Source);
+  // An empty source rectangle produces nothing and fires no events.
+  // Same-size copy with conversion to this image's format.
+  void CopyRect(int DestX, int DestY, int DestWidth, int DestHeight, int SrcX, int SrcY, const TPixelGraphic& Source);
+  // The whole source onto the whole of this image (which keeps its size and format).
+  void StretchFrom(const TPixelGraphic& Source);
+
+  // The pixel writer shared by every operation that computes colours into an image:
+  // 24-bit images store the colour; palette images dither (when Dither is on and the
+  // dither buffers are set up) or store the nearest index.
+  void WritePixel(int X, int Y, int R, int G, int B) {
+    if (FBitCountNum == 3) SetPixel(X, Y, RGBColor(R, G, B));
+    else if (!FDitherErrors.empty()) DitherPixel(X, Y, R, G, B);
+    else SetPixelColor(X, Y, RGBColor(R, G, B));
+  }
+
+  // Writes colours (blue, green, red bytes) at the listed columns of row Y through the
+  // pixel writer, in serpentine order (right to left on odd rows). When dithering, the
+  // caller has called NextDitherRow for the row.
+  void WriteRow(int Y, const int* Columns, std::size_t Count, const std::uint8_t* BGR);
+
+  // Serpentine error diffusion: InitDither before the first row, NextDitherRow at the
+  // start of every row, pixels of even rows left to right and of odd rows right to
+  // left, FreeDitherBuffers at the end (also on errors).
+  void InitDither();
+  void NextDitherRow();
+  void DitherPixel(int X, int Y, int R, int G, int B);
+  void FreeDitherBuffers();
+  bool Dithering() const { return !FDitherErrors.empty(); }
+
   // --- options -----------------------------------------------------------------
   bool GetDither() const { return FDither; }
   void SetDither(bool Value) { FDither = Value; }
@@ -171,6 +206,12 @@ private:
   int SearchExhaustive(TRGB Color) const;
   int SearchCached(TRGB Color);
   void FillColorCache();
+
+  // Dither state while a conversion runs: error rows of (R, G, B) sixteenths for
+  // columns -1 .. Width, and the error limit curve applied to accumulated sixteenths.
+  std::vector<std::int32_t> FDitherErrors;
+  std::vector<std::int32_t> FDitherNextErrors;
+  std::vector<std::int32_t> FDitherLimits;
 
   int FFillValue = 0;
   int FBitCountNum = 3;

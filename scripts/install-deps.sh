@@ -7,6 +7,7 @@ packages=(
   libgtest-dev libgmock-dev
   imagemagick python3-pil
   libcli11-dev
+  libbenchmark-dev
 )
 
 # `--fuzz`: also what the libFuzzer targets need.

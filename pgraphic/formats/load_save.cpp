@@ -38,8 +38,9 @@ namespace {
 
 std::string TemporaryNameBeside(const fs::path& Target) {
   static thread_local std::mt19937 Rng{std::random_device{}()};
-  const auto Suffix = std::to_string(Rng() % 1000000000u);
-  return (Target.parent_path() / ("." + Target.filename().string() + ".kvt" + Suffix)).string();
+  std::string Name = ".";  // appended piece by piece: GCC 12 misreports "literal" + string
+  Name.append(Target.filename().string()).append(".kvt").append(std::to_string(Rng() % 1000000000u));
+  return (Target.parent_path() / Name).string();
 }
 
 std::string WithFileName(std::string Message, const std::string& TempName, const std::string& FileName) {
