@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# Builds the BMP codec test corpus in OUTDIR from real photos:
-#   OUTDIR/bmp/NAME.bmp + NAME.ppm     (reference pixels, binary P6, top row first)
-#   OUTDIR/bmp/reject/NAME.bmp         (valid files our reader must refuse)
-# The files are written or checked by peer tools; scripts/corpus/README.md lists them.
+# Builds the codec test corpus in OUTDIR from real photos, one folder per format:
+#   OUTDIR/<format>/NAME.<ext> + NAME.ppm   (reference pixels, binary P6, top row first)
+#   OUTDIR/<format>/reject/NAME.<ext>       (files our reader must refuse)
+# Each format's files are written or checked by peer tools (scripts/corpus/README.md).
 # Quick when nothing changed: OUTDIR/.stamp holds the hashes of this script and its
-# python helper, and a matching stamp means the corpus is current. Delete it to rebuild.
+# generators, and a matching stamp means the corpus is current. Delete it to rebuild.
 # Needs the packages of scripts/install-deps.sh, plus one download of python3-skimage
 # (for its photos only; it is unpacked, not installed) that is kept in OUTDIR/src.
 set -euo pipefail
@@ -15,12 +15,15 @@ if [ $# -ne 1 ] || [ -z "$1" ]; then
 fi
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-helper=corpus/bmp_variants.py
+# One generator per format: scripts/corpus/<format>_variants.py PHOTO_DIR OUT_DIR.
+formats=(bmp)
+helpers=()
+for f in "${formats[@]}"; do helpers+=("corpus/${f}_variants.py"); done
 mkdir -p "$1"
 out=$(cd "$1" && pwd)
 
 # Hashes by name relative to scripts/, so the stamp survives a checkout elsewhere.
-want_stamp=$(cd "$here" && sha256sum make-test-corpus.sh "$helper")
+want_stamp=$(cd "$here" && sha256sum make-test-corpus.sh "${helpers[@]}")
 if [ -f "$out/.stamp" ] && [ "$(cat "$out/.stamp")" = "$want_stamp" ]; then
   exit 0
 fi
@@ -62,9 +65,12 @@ if [ $missing -eq 1 ]; then
   trap - EXIT
 fi
 
-# Built beside the old corpus and swapped in whole, so a failed run leaves no half set.
-rm -rf "$out/.bmp.new"
-"$py" "$here/$helper" "$src" "$out/.bmp.new"
-rm -rf "$out/bmp"
-mv "$out/.bmp.new" "$out/bmp"
+# Each set is built beside the old one and swapped in whole, so a failed run leaves no
+# half set.
+for f in "${formats[@]}"; do
+  rm -rf "$out/.$f.new"
+  "$py" "$here/corpus/${f}_variants.py" "$src" "$out/.$f.new"
+  rm -rf "${out:?}/$f"
+  mv "$out/.$f.new" "$out/$f"
+done
 echo "$want_stamp" >"$out/.stamp"
