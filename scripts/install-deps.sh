@@ -7,6 +7,8 @@ packages=(
   libgtest-dev libgmock-dev
   imagemagick python3-pil
   libcli11-dev
+  libjpeg62-turbo-dev libpng-dev zlib1g-dev
+  libjpeg-turbo-progs netpbm
   libbenchmark-dev
 )
 
