@@ -1,5 +1,6 @@
 #include "cli/library_options.h"
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 
@@ -32,6 +33,15 @@ TLibraryOptions::TLibraryOptions(CLI::App& App) {
             "Gamma assumed for pixel data and the screen (ScreenGamma)");
   AddOnOff(App, "--gamma-correct", pg::GammaCorrectOnLoad,
            "Re-map files of another gamma to the screen gamma when loading (GammaCorrectionOnRead)");
+
+  // The DCT methods in the order of their stored codes.
+  const std::vector<std::string> DctMethods = {"int-precise", "int-fast", "float"};
+  AddRange(App, "--jpeg-quality", pg::JPEGCompQuality, 0, 100, "Quality of written JPEG files, 0 to 100 (JPEGCompQuality)");
+  AddChoice(App, "--jpeg-method", pg::JPEGCompMethod, DctMethods, "DCT method for writing JPEG files (JPEGCompMethod)");
+  AddOnOff(App, "--jpeg-progressive", pg::JPEGCompProgressive, "Write progressive JPEG files (JPEGCompProgressive)");
+  AddChoice(App, "--jpeg-decode-method", pg::JPEGDecompMethod, DctMethods,
+            "DCT method for reading JPEG files (JPEGDecompMethod)");
+  AddOnOff(App, "--write-gamma", pg::PNGWriteGamma, "Write a gAMA chunk into PNG files (WriteGamma)");
 }
 
 void TLibraryOptions::Apply() const {
@@ -48,6 +58,35 @@ void TLibraryOptions::AddNumber(CLI::App& App, const std::string& Name, long dou
                          ->group(SettingsGroup);
   FApply.push_back([Opt, Value, &Setting] {
     if (Opt->count() > 0) Setting = *Value;
+  });
+}
+
+void TLibraryOptions::AddRange(CLI::App& App, const std::string& Name, std::uint8_t& Setting, int Min, int Max,
+                               const std::string& Help) {
+  auto Value = std::make_shared<int>(Setting);
+  CLI::Option* Opt = App.add_option(Name, *Value, Help)
+                         ->capture_default_str()
+                         ->check(CLI::Range(Min, Max))
+                         ->type_name("N")
+                         ->group(SettingsGroup);
+  FApply.push_back([Opt, Value, &Setting] {
+    if (Opt->count() > 0) Setting = static_cast<std::uint8_t>(*Value);
+  });
+}
+
+void TLibraryOptions::AddChoice(CLI::App& App, const std::string& Name, std::uint8_t& Setting,
+                                const std::vector<std::string>& Names, const std::string& Help) {
+  auto Value = std::make_shared<std::string>(Setting < Names.size() ? Names[Setting] : Names.front());
+  std::string Choices;
+  for (const auto& N : Names) Choices += (Choices.empty() ? "" : "|") + N;
+  CLI::Option* Opt = App.add_option(Name, *Value, Help)
+                         ->capture_default_str()
+                         ->check(CLI::IsMember(Names).description(""))
+                         ->type_name(Choices)
+                         ->group(SettingsGroup);
+  FApply.push_back([Opt, Value, Names, &Setting] {
+    if (Opt->count() > 0)
+      Setting = static_cast<std::uint8_t>(std::find(Names.begin(), Names.end(), *Value) - Names.begin());
   });
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // The library settings as global options of the command line.
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -25,6 +26,11 @@ public:
 private:
   void AddNumber(CLI::App& App, const std::string& Name, long double& Setting, const std::string& Help);
   void AddOnOff(CLI::App& App, const std::string& Name, bool& Setting, const std::string& Help);
+  // An integer setting within Min .. Max.
+  void AddRange(CLI::App& App, const std::string& Name, std::uint8_t& Setting, int Min, int Max, const std::string& Help);
+  // A setting stored as the index of the chosen name in Names.
+  void AddChoice(CLI::App& App, const std::string& Name, std::uint8_t& Setting, const std::vector<std::string>& Names,
+                 const std::string& Help);
 
   std::vector<std::function<void()>> FApply;
 };

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "cli_fixture.h"
 #include "pgraphic/settings.h"
 
@@ -25,6 +27,11 @@ TEST_F(CliTest, UsageErrorsExitTwoAndChangeNoSetting) {
       {"yes taken for on", {"--gamma-correct", "yes", "info", File}},
       {"upper case taken for on", {"--gamma-correct", "ON", "info", File}},
       {"valid option applied before a later error", {"--screen-gamma", "2.2", "--gamma-correct", "1", "info", File}},
+      {"quality above 100 accepted", {"--jpeg-quality", "101", "info", File}},
+      {"negative quality accepted", {"--jpeg-quality", "-1", "info", File}},
+      {"unknown DCT method accepted", {"--jpeg-method", "fast", "info", File}},
+      {"unknown decode method accepted", {"--jpeg-decode-method", "2", "info", File}},
+      {"write gamma takes yes", {"--write-gamma", "yes", "info", File}},
   };
   const long double Gamma = pg::DefaultGamma;
   const bool Correct = pg::GammaCorrectOnLoad;
@@ -65,11 +72,33 @@ TEST_F(CliTest, SettingOptionsReachTheLibrary) {
   }
 }
 
+// The codec settings take their stored codes: DCT methods 0 slow integer, 1 fast
+// integer, 2 float.
+TEST_F(CliTest, CodecOptionsReachTheLibrary) {
+  const std::string File = MakeImage("in.bmp");
+  const auto Saved = std::tuple{pg::JPEGCompQuality, pg::JPEGCompMethod, pg::JPEGCompProgressive, pg::JPEGDecompMethod, pg::PNGWriteGamma};
+  ASSERT_EQ(Run({"info", File, "--jpeg-quality", "95", "--jpeg-method", "int-fast", "--jpeg-progressive", "on",
+                 "--jpeg-decode-method", "float", "--write-gamma", "off"})
+                .Status,
+            0);
+  EXPECT_EQ(pg::JPEGCompQuality, 95);
+  EXPECT_EQ(pg::JPEGCompMethod, 1);
+  EXPECT_TRUE(pg::JPEGCompProgressive);
+  EXPECT_EQ(pg::JPEGDecompMethod, 2);
+  EXPECT_FALSE(pg::PNGWriteGamma);
+  ASSERT_EQ(Run({"info", File, "--jpeg-method", "int-precise", "--jpeg-quality", "0"}).Status, 0);
+  EXPECT_EQ(pg::JPEGCompMethod, 0);
+  EXPECT_EQ(pg::JPEGCompQuality, 0);
+  std::tie(pg::JPEGCompQuality, pg::JPEGCompMethod, pg::JPEGCompProgressive, pg::JPEGDecompMethod, pg::PNGWriteGamma) = Saved;
+}
+
 TEST_F(CliTest, HelpListsSubcommandsAndOptions) {
   const TCliResult Result = Run({"--help"});
   EXPECT_EQ(Result.Status, 0);
   EXPECT_EQ(Result.Err, "");
-  for (const char* Name : {"info", "convert", "--screen-gamma", "--gamma-correct", "on|off", "--strict", "--version", "--help"})
+  for (const char* Name : {"info", "convert", "--screen-gamma", "--gamma-correct", "on|off", "--strict", "--version", "--help",
+                           "--jpeg-quality", "--jpeg-method", "int-precise|int-fast|float", "--jpeg-progressive",
+                           "--jpeg-decode-method", "--write-gamma"})
     EXPECT_NE(Result.Out.find(Name), std::string::npos) << Name << " missing from\n" << Result.Out;
 
   const TCliResult Convert = Run({"convert", "--help"});
