@@ -334,6 +334,7 @@ void OctreePalette(TPixelGraphic& Dest, const TPixelGraphic& Source, int n) {
 }  // namespace
 
 void CreateOptimizedPalette(TPixelGraphic& Dest, const TPixelGraphic& Source, int Count, bool IncludeSysColors) {
+  Count = std::min(Count, MaxBoxes);  // no palette holds more; the box table has no room for more
   const int n = IncludeSysColors ? Count - 16 : Count;
   if (Source.GetWidth() < 1 || Source.GetHeight() < 1 || n < 1) {
     Dest.SetPaletteIdent(pSys16);

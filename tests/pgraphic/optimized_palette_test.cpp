@@ -287,3 +287,15 @@ TEST(OptimizedPalette, PixelOutsideTheSourcePaletteRaises) {
   Dest.SetFormat(1, 1, 2);
   EXPECT_THROW(CreateOptimizedPalette(Dest, Src, 8, false), EPGInvalidPaletteIndex);
 }
+
+// More entries than any palette holds are not asked of the box table.
+TEST(OptimizedPalette, CountAboveTheLargestPaletteIsCapped) {
+  TPixelGraphic Source;
+  Source.SetFormat(64, 64, 3);
+  for (int y = 0; y < 64; ++y)
+    for (int x = 0; x < 64; ++x) Source.SetPixel(x, y, RGBColor(x * 4, y * 4, (x ^ y) * 4));
+  TPixelGraphic Dest;
+  Dest.SetFormat(1, 1, 2);
+  CreateOptimizedPalette(Dest, Source, 1000, false);
+  EXPECT_EQ(Dest.PaletteCount(), 256);
+}
