@@ -196,6 +196,17 @@ void FlipVertically(TPixelGraphic& G) {
   }
 }
 
+// Reads the image's palette from a colour table of blue, green, red (and, with
+// EntrySize 4, a reserved byte) per entry; entries the stream lacks read as black.
+void ReadColorTable(TStream& Stream, TPixelGraphic& G, int EntrySize) {
+  std::vector<std::uint8_t> Table(static_cast<std::size_t>(EntrySize) * static_cast<std::size_t>(G.PaletteCount()));
+  Stream.ReadFull(Table.data(), Table.size());
+  for (int i = 0; i < G.PaletteCount(); ++i) {
+    const std::uint8_t* E = &Table[static_cast<std::size_t>(EntrySize * i)];
+    G.SetPaletteEntry(i, RGBColor(E[2], E[1], E[0]));
+  }
+}
+
 void ReadCoreDIB(TStream& Stream, TPixelGraphic& G) {
   std::uint8_t H[CoreHeaderSize];
   if (!Stream.ReadFull(H, sizeof H)) Fail(PGLangStr(32));
@@ -206,10 +217,7 @@ void ReadCoreDIB(TStream& Stream, TPixelGraphic& G) {
   if (G.PaletteCount() == 0) {
     G.SetPaletteIdent(pTrueColor);
   } else {
-    std::vector<std::uint8_t> Table(3 * static_cast<std::size_t>(G.PaletteCount()));
-    Stream.ReadFull(Table.data(), Table.size());
-    for (int i = 0; i < G.PaletteCount(); ++i)
-      G.SetPaletteEntry(i, RGBColor(Table[3 * i + 2], Table[3 * i + 1], Table[3 * i]));
+    ReadColorTable(Stream, G, 3);
   }
   if (G.GetBits()) ReadSliced(Stream, G, G.GetBits(), static_cast<std::size_t>(G.ImageSize()));
 }
@@ -250,10 +258,7 @@ void ReadInfoDIB(TStream& Stream, TPixelGraphic& G) {
     if (G.PaletteCount() < 1) {
       G.SetPaletteIdent(pNone);
     } else {
-      std::vector<std::uint8_t> Table(4 * static_cast<std::size_t>(G.PaletteCount()));
-      Stream.ReadFull(Table.data(), Table.size());
-      for (int i = 0; i < G.PaletteCount(); ++i)
-        G.SetPaletteEntry(i, RGBColor(Table[4 * i + 2], Table[4 * i + 1], Table[4 * i]));
+      ReadColorTable(Stream, G, 4);
       if (Stored > G.PaletteCount())
         Stream.Seek(std::min<std::int64_t>(4 * (Stored - G.PaletteCount()), Stream.Remaining()));
     }

@@ -4,16 +4,14 @@
 #include <vector>
 
 #include "pgraphic/exceptions.h"
+#include "pgraphic/nearest_index.h"
 #include "pgraphic/pixel_graphic.h"
 
 using namespace pg;
 
 namespace {
 
-int Dist2(TRGB A, TRGB B) {
-  const int dr = RedOf(A) - RedOf(B), dg = GreenOf(A) - GreenOf(B), db = BlueOf(A) - BlueOf(B);
-  return dr * dr + dg * dg + db * db;
-}
+using nearest::Dist2;
 
 int FirstNearest(std::span<const TRGB> Pal, TRGB C) {
   int Index = 0;

@@ -4,16 +4,14 @@
 #include <cstdlib>
 #include <vector>
 
+#include "pgraphic/nearest_index.h"
 #include "pgraphic/palettes.h"
 
 using namespace pg;
 
 namespace {
 
-int Dist2(TRGB A, TRGB B) {
-  const int dr = RedOf(A) - RedOf(B), dg = GreenOf(A) - GreenOf(B), db = BlueOf(A) - BlueOf(B);
-  return dr * dr + dg * dg + db * db;
-}
+using nearest::Dist2;
 
 // Nearest entry of Pal to C; -1 when two entries tie for nearest.
 int UniqueNearest(std::span<const TRGB> Pal, TRGB C) {
