@@ -17,6 +17,8 @@ namespace pg {
 
 enum TStretchMode { smFast, smMedium, smPrecise };
 
+class TPGFilter;
+
 // Bit-count index: 0 = 1 bit, 1 = 4 bits, 2 = 8 bits, 3 = 24 bits.
 int BitCountToNum(int Bits);  // raises EPGInvalidBitCountNum for other depths
 constexpr int NumToBitCount(int Num) { return Num == 0 ? 1 : Num == 1 ? 4 : Num == 2 ? 8 : 24; }
@@ -148,6 +150,13 @@ public:
   void DitherPixel(int X, int Y, int R, int G, int B);
   void FreeDitherBuffers();
   bool Dithering() const { return !FDitherErrors.empty(); }
+
+  // Self becomes Source filtered by Filter, in Self's own format (Self may be Source
+  // only for point filters).
+  void ApplyFilter(TPGFilter& Filter, const TPixelGraphic& Source);
+  // Self becomes a copy of Source whose outer zone fades into Color: along the edges,
+  // or outside an ellipse inscribed in the image when Oval; Width pixels wide.
+  void DrawBorder(bool Oval, int Width, TRGB Color, const TPixelGraphic& Source);
 
   // --- options -----------------------------------------------------------------
   bool GetDither() const { return FDither; }
