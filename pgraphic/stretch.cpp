@@ -10,9 +10,9 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <exception>
 #include <vector>
 
+#include "pgraphic/conversion_scope.h"
 #include "pgraphic/exceptions.h"
 #include "pgraphic/lang_str.h"
 #include "pgraphic/pixel_graphic.h"
@@ -192,33 +192,6 @@ private:
   std::array<bool, 256> FValid{};
   std::vector<std::uint8_t> FRow;
 };
-
-// Ends a conversion: progress end and the change event when it returns normally
-// (also after an abort); the dither buffers are freed in any case.
-class TConversionScope {
-public:
-  explicit TConversionScope(TPixelGraphic& G) : FG(G), FExceptions(std::uncaught_exceptions()) {}
-  ~TConversionScope() {
-    FG.FreeDitherBuffers();
-    if (std::uncaught_exceptions() > FExceptions) return;
-    if (FStarted) FG.ProgressEnd();
-    FG.Changed();
-  }
-  void Start() {
-    FStarted = true;
-    FG.ProgressStart();
-  }
-
-private:
-  TPixelGraphic& FG;
-  int FExceptions;
-  bool FStarted = false;
-};
-
-void SetUpDither(TPixelGraphic& G) {
-  if (G.GetDither() && G.GetBitCountNum() < 3) G.InitDither();
-  else G.FreeDitherBuffers();
-}
 
 // Writes one row of computed colours (BGR per listed column) through the pixel writer.
 void WriteConverted(TPixelGraphic& G, int y, const std::vector<int>& Columns, const std::uint8_t* Colors) {

@@ -5,6 +5,7 @@
 #include <random>
 
 #include "pgraphic/byte_order.h"
+#include "pgraphic/formats/color_res_negotiation.h"
 #include "pgraphic/formats/registry.h"
 #include "pgraphic/lang_str.h"
 #include "pgraphic/settings.h"
@@ -114,11 +115,7 @@ void TPixelGraphic::SaveToStreamExt(TStream& Stream, const std::string& Extensio
   if (FileFormatWriters().empty()) throw EPGFileFormatWritersEmpty(PGLangStrS1(16, "FileFormatWriters"));
   TFileFormatWriter* Writer = FindWriter(Extension);
   if (!Writer) throw EPGUnknownExtension(PGLangStrS1(19, LowerCase(Extension)));
-  UpdatePaletteInfo();
-  const TColorResolution R = ColorResolutionOf(*this);
-  if (!Contains(Writer->CanWriteResolutions, R))
-    throw EPGCannotWriteColorRes(PGLangStrS2(18, Writer->FormatName, ColorResolutionName(R)));
-  Writer->WriteGraphic(Stream, *this);
+  WriteWithColorResolution(Stream, *Writer, *this);
 }
 
 void TPixelGraphic::SaveToStream(TStream& Stream) {

@@ -4,6 +4,8 @@
 #include <filesystem>
 
 #include "pgraphic/formats/bmp.h"
+#include "pgraphic/formats/jpeg.h"
+#include "pgraphic/formats/png.h"
 
 namespace pg {
 
@@ -23,6 +25,10 @@ TFileFormatReaders MakeReaders() {
   R.push_back(std::make_unique<TBMPFileFormatReader>());
   R.push_back(std::make_unique<TDIBFileFormatReader>());
   R.push_back(std::make_unique<TRLEFileFormatReader>());
+  R.push_back(std::make_unique<TJPGFileFormatReader>());
+  R.push_back(std::make_unique<TJPEGFileFormatReader>());
+  R.push_back(std::make_unique<TJIFFileFormatReader>());
+  R.push_back(std::make_unique<TPNGFileFormatReader>());
   return R;
 }
 
@@ -30,6 +36,10 @@ TFileFormatWriters MakeWriters() {
   TFileFormatWriters W;
   W.push_back(std::make_unique<TBMPFileFormatWriter>());
   W.push_back(std::make_unique<TDIBFileFormatWriter>());
+  W.push_back(std::make_unique<TJPGFileFormatWriter>());
+  W.push_back(std::make_unique<TJPEGFileFormatWriter>());
+  W.push_back(std::make_unique<TJIFFileFormatWriter>());
+  W.push_back(std::make_unique<TPNGFileFormatWriter>());
   return W;
 }
 
