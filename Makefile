@@ -10,7 +10,7 @@ FUZZ_SECONDS ?= 600
 
 BENCH  := build/bench
 
-.PHONY: test deps build-test fuzz bench clean
+.PHONY: test deps build-test fuzz bench demo clean
 
 test: deps build-test
 	ctest --test-dir $(ASAN) --output-on-failure -j $(JOBS)
@@ -38,6 +38,11 @@ bench: deps
 	cmake -S . -B $(BENCH) -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORVALA_BENCH=ON -DKORVALA_TESTS=OFF
 	cmake --build $(BENCH) -j $(JOBS) --target korvala_bench
 	$(BENCH)/bench/korvala_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
+
+# Release build of korvala-cli, then a real photo shrunk into each colour format family
+# under demo-out/.
+demo: deps
+	scripts/demo.sh
 
 clean:
 	rm -rf build

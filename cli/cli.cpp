@@ -7,6 +7,7 @@
 #include "cli/convert_command.h"
 #include "cli/info_command.h"
 #include "cli/library_options.h"
+#include "cli/shrink_command.h"
 #include "cli/warning_handler.h"
 
 namespace kv {
@@ -29,6 +30,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& Out, std::ostream& E
   const TLibraryOptions LibraryOptions(App);
   const TInfoCommand Info(App);
   const TConvertCommand Convert(App);
+  const TShrinkCommand Shrink(App);
 
   try {
     App.parse(argc, argv);
@@ -42,6 +44,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& Out, std::ostream& E
   try {
     if (Info.Subcommand()->parsed()) return Info.Run(Out, Err);
     if (Convert.Subcommand()->parsed()) return Convert.Run(Out, Err);
+    if (Shrink.Subcommand()->parsed()) return Shrink.Run(Out, Err);
   } catch (const std::exception& E) {
     Err << "korvala-cli: " << E.what() << '\n';
     return 1;

@@ -1,5 +1,7 @@
 #include "cli/warning_handler.h"
 
+#include <memory>
+#include <mutex>
 #include <string>
 
 namespace kv {
@@ -26,8 +28,13 @@ std::string OneLine(const std::string& Text) {
 }  // namespace
 
 pg::TPGWarningBoxHandler MakeWarningHandler(std::ostream& Err, bool Strict) {
-  return [&Err, Strict](const std::string& Caption, const std::string& Text, pg::TPGBoxButtons Buttons) {
-    Err << "Warning: " << OneLine(Caption) << ": " << OneLine(Text) << '\n';
+  // Workers of a batch may warn at the same time; their lines must not interleave.
+  auto Lock = std::make_shared<std::mutex>();
+  return [&Err, Strict, Lock](const std::string& Caption, const std::string& Text, pg::TPGBoxButtons Buttons) {
+    {
+      std::lock_guard Guard(*Lock);
+      Err << "Warning: " << OneLine(Caption) << ": " << OneLine(Text) << '\n';
+    }
     return Strict && Buttons == pg::TPGBoxButtons::OKCancel ? pg::TPGBoxResult::Cancel : pg::TPGBoxResult::OK;
   };
 }
