@@ -3,6 +3,7 @@
 #include <png.h>
 #include <zlib.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <string>
@@ -156,6 +157,18 @@ void OnWrite(png_structp Png, png_bytep Data, std::size_t Length) noexcept {
 
 void OnFlush(png_structp) noexcept {}
 
+// Reading takes libpng's memory from here. libpng only warns about a chunk longer than
+// its own limit (8 MB) and then asks for that much memory, so a few bytes claiming a 2 GB
+// text chunk would cost 2 GB. No request for a readable file comes near the cap (the
+// largest are rows of at most a million 64-bit pixels); a refused one is a null result,
+// which libpng reports as its own out-of-memory warning or error. Writing keeps libpng's
+// own allocation: our images may have longer rows.
+constexpr png_alloc_size_t MaxLibraryRequest = 32u << 20;
+
+png_voidp OnMalloc(png_structp, png_alloc_size_t Size) noexcept { return Size <= MaxLibraryRequest ? std::malloc(Size) : nullptr; }
+
+void OnFree(png_structp, png_voidp Block) noexcept { std::free(Block); }
+
 // ---------------------------------------------------------------- guarded steps
 //
 // Every libpng call but creation and destruction runs in a step: a function with plain
@@ -268,7 +281,7 @@ class TPngReadStructs {
 public:
   explicit TPngReadStructs(TPngContext& Context) {
     Job.Context = &Context;
-    Job.Png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &Context, OnError, OnWarning);
+    Job.Png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, &Context, OnError, OnWarning, nullptr, OnMalloc, OnFree);
     if (!Job.Png) Fail(PGLangStrS1(31, "png_create_read_struct"));
     Job.Info = png_create_info_struct(Job.Png);
     if (!Job.Info) {

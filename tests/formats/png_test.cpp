@@ -413,6 +413,23 @@ TEST(PngReader, WarningsFollowThePolicy) {
   Info(MakePng(Plan(3, 2, 8, 0, Pattern(3, 2, 8, 1))), true);
 }
 
+// libpng only warns about a chunk longer than its limit and then asks for the memory;
+// our allocator refuses such requests, so a few bytes cannot cost gigabytes.
+TEST(PngReader, HugeChunkLengthsCostNoMemory) {
+  PngPlan S = Plan(3, 2, 8, 0, Pattern(3, 2, 8, 1));
+  S.Chunks = {{"tEXt", {'k', 0, 'v'}}};
+  Bytes File = MakePng(S);
+  File[33] = 0x68;  // the chunk after IHDR claims 1.7 GB
+  std::vector<std::string> Warnings;
+  Scope Handler([&](const std::string&, const std::string& Text, TPGBoxButtons) {
+    Warnings.push_back(Text);
+    return TPGBoxResult::OK;
+  });
+  EXPECT_EQ(Outcome(File, pgwaOKBox).rfind("PNG: ", 0), 0u);
+  EXPECT_EQ(Warnings.front(), "tEXt: chunk data is too large");
+  EXPECT_EQ(Warnings.back(), "tEXt: out of memory");  // the request was refused
+}
+
 // Exceptions of the stream and of the warning box pass through libpng unchanged.
 TEST(PngReader, ForeignExceptionsPassThrough) {
   struct Boom : std::runtime_error {
