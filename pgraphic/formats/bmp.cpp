@@ -184,6 +184,7 @@ void DecodeRLE(const std::vector<std::uint8_t>& Block, TPixelGraphic& G, bool Fo
 }
 
 void FlipVertically(TPixelGraphic& G) {
+  if (G.GetEmpty()) return;  // a top-down file of width 0 has rows but no memory
   const int Height = G.GetHeight();
   const auto Stride = static_cast<std::size_t>(G.BytesPerLine());
   std::vector<std::uint8_t> Tmp(Stride);
