@@ -65,9 +65,12 @@ std::uint32_t ReadHeaderSize(TStream& Stream) {
 // loads partly, but one that cannot fill a meaningful part of the image is refused
 // before its memory is taken. RLE data may legitimately expand a lot.
 void CheckPlausibleSize(TStream& Stream, std::int64_t Width, std::int64_t Height, int Bits, bool Compressed) {
-  const std::int64_t Bytes = (Bits * Width + 31) / 32 * 4 * Height;
+  if (Width <= 0 || Height <= 0) return;  // no pixel memory to take
+  const std::int64_t RowBytes = (Bits * Width + 31) / 32 * 4;
   const std::int64_t Ratio = Compressed ? 1024 : 64;
-  if (Bytes > Stream.Remaining() * Ratio + (1 << 20)) Fail(PGLangStr(32));
+  const std::int64_t Limit = std::max<std::int64_t>(Stream.Remaining(), 0) * Ratio + (1 << 20);
+  // Compared row by row: the product of two header fields can pass 64 bits.
+  if (Height > Limit / RowBytes) Fail(PGLangStr(32));
 }
 
 // Reads Size bytes into Target in ten slices with progress after each; returns false
