@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Shrinks a real photo into each family of colour formats under demo-out/ and lists
 # what it wrote. The photo (chelsea.png, 451 x 300) comes from Debian's python3-skimage,
-# downloaded and unpacked once into build/demo-src, not installed.
+# fetched once into build/demo-src by scripts/fetch-photos.sh.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -10,27 +10,7 @@ src=build/demo-src
 out=demo-out
 photo=$src/chelsea.png
 
-if [ ! -f "$photo" ]; then
-  mkdir -p "$src"
-  fetch=$(mktemp -d "$src/.fetch.XXXXXX")
-  trap 'rm -rf "$fetch"' EXIT
-  apt_opts=(-q)
-  # As root apt would hand the download to its sandbox user, who cannot write here.
-  [ "$(id -u)" -eq 0 ] && apt_opts+=(-o APT::Sandbox::User=root)
-  if ! (cd "$fetch" && apt-get download "${apt_opts[@]}" python3-skimage >/dev/null); then
-    if [ "$(id -u)" -ne 0 ]; then
-      echo "demo: cannot download python3-skimage; run apt-get update as root" >&2
-      exit 1
-    fi
-    apt-get update -q >/dev/null
-    (cd "$fetch" && apt-get download "${apt_opts[@]}" python3-skimage >/dev/null)
-  fi
-  dpkg-deb -x "$fetch"/python3-skimage_*.deb "$fetch/x"
-  data=$(find "$fetch/x" -type d -path '*/skimage/data' | head -n 1)
-  cp "$data/chelsea.png" "$photo"
-  rm -rf "$fetch"
-  trap - EXIT
-fi
+scripts/fetch-photos.sh "$src" chelsea
 
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORVALA_TESTS=OFF >/dev/null
 cmake --build build/release --target korvala-cli >/dev/null

@@ -23,7 +23,7 @@ mkdir -p "$1"
 out=$(cd "$1" && pwd)
 
 # Hashes by name relative to scripts/, so the stamp survives a checkout elsewhere.
-want_stamp=$(cd "$here" && sha256sum make-test-corpus.sh "${helpers[@]}")
+want_stamp=$(cd "$here" && sha256sum make-test-corpus.sh fetch-photos.sh corpus/corpus_common.py "${helpers[@]}")
 if [ -f "$out/.stamp" ] && [ "$(cat "$out/.stamp")" = "$want_stamp" ]; then
   exit 0
 fi
@@ -37,33 +37,7 @@ fi
 
 photos=(chelsea coffee astronaut camera page)
 src=$out/src
-missing=0
-for p in "${photos[@]}"; do
-  [ -f "$src/$p.png" ] || missing=1
-done
-if [ $missing -eq 1 ]; then
-  fetch=$(mktemp -d "$out/.fetch.XXXXXX")
-  trap 'rm -rf "$fetch"' EXIT
-  apt_opts=(-q)
-  # As root apt would hand the download to its sandbox user, who cannot write here.
-  [ "$(id -u)" -eq 0 ] && apt_opts+=(-o APT::Sandbox::User=root)
-  if ! (cd "$fetch" && apt-get download "${apt_opts[@]}" python3-skimage >/dev/null); then
-    if [ "$(id -u)" -ne 0 ]; then
-      echo "make-test-corpus: cannot download python3-skimage; run apt-get update as root" >&2
-      exit 1
-    fi
-    apt-get update -q >/dev/null
-    (cd "$fetch" && apt-get download "${apt_opts[@]}" python3-skimage >/dev/null)
-  fi
-  dpkg-deb -x "$fetch"/python3-skimage_*.deb "$fetch/x"
-  data=$(find "$fetch/x" -type d -path '*/skimage/data' | head -n 1)
-  mkdir -p "$src"
-  for p in "${photos[@]}"; do
-    cp "$data/$p.png" "$src/$p.png"
-  done
-  rm -rf "$fetch"
-  trap - EXIT
-fi
+"$here/fetch-photos.sh" "$src" "${photos[@]}"
 
 # Each set is built beside the old one and swapped in whole, so a failed run leaves no
 # half set.

@@ -22,63 +22,14 @@ import sys
 
 from PIL import Image, ImageOps
 
-IM = "convert-im6.q16"
+from corpus_common import IM, CorpusError, Photos, decode_im, decode_pil, diff_count, write_ppm
 
 BI_RGB, BI_RLE8, BI_RLE4, BI_BITFIELDS = 0, 1, 2, 3
 
 notes = []  # peer disagreements that are expected, for the summary
 
 
-class CorpusError(Exception):
-    pass
-
-
-# ---------------------------------------------------------------- sources
-
-class Photos:
-    def __init__(self, folder):
-        self.folder = folder
-        self.cache = {}
-
-    def full(self, name):
-        if name not in self.cache:
-            with Image.open(os.path.join(self.folder, name + ".png")) as im:
-                self.cache[name] = im.convert("RGB")
-        return self.cache[name]
-
-    def fit(self, name, w, h):
-        """The whole photo scaled to w x h (the proportions are close enough)."""
-        return self.full(name).resize((w, h), Image.LANCZOS)
-
-    def part(self, name, box, w, h):
-        """The region box (left, top, right, bottom) of the photo scaled to w x h."""
-        return self.full(name).crop(box).resize((w, h), Image.LANCZOS)
-
-    def strip(self, name, w, h):
-        """A band of h rows from the middle of the photo scaled to width w."""
-        src = self.full(name)
-        full_h = max(h, round(w * src.height / src.width))
-        im = src.resize((w, full_h), Image.LANCZOS)
-        top = (full_h - h) // 2
-        return im.crop((0, top, w, top + h))
-
-
 # ---------------------------------------------------------------- peers
-
-def decode_pil(path):
-    with Image.open(path) as im:
-        im.load()
-        return im.convert("RGB")
-
-
-def decode_im(path):
-    run = subprocess.run([IM, path, "-depth", "8", "ppm:-"], capture_output=True)
-    if run.returncode != 0:
-        raise CorpusError("%s: ImageMagick cannot decode it: %s"
-                          % (path, run.stderr.decode(errors="replace").strip()))
-    with Image.open(io.BytesIO(run.stdout)) as im:
-        return im.convert("RGB")
-
 
 DECODERS = {"pil": decode_pil, "im": decode_im}
 PEER_NAMES = {"pil": "Pillow", "im": "ImageMagick"}
@@ -98,12 +49,6 @@ def im_write(img, coder, path, *args):
     if run.returncode != 0:
         raise CorpusError("%s: ImageMagick cannot write it: %s"
                           % (path, run.stderr.decode(errors="replace").strip()))
-
-
-def diff_count(a, b):
-    if a.size != b.size:
-        return -1
-    return sum(1 for p, q in zip(a.getdata(), b.getdata()) if p != q)
 
 
 # ---------------------------------------------------------------- reading headers back
@@ -561,11 +506,6 @@ def palette_not_grey(hdr):
 
 
 # ---------------------------------------------------------------- driver
-
-def write_ppm(img, path):
-    with open(path, "wb") as f:
-        f.write(b"P6\n%d %d\n255\n" % img.size + img.tobytes())
-
 
 def build(var, out_dir):
     folder = os.path.join(out_dir, "reject") if var.reject else out_dir

@@ -20,59 +20,12 @@ source/ holds lossless crops of the photos (P6) for the tests of our writer.
 import io
 import os
 import struct
-import subprocess
 import sys
 
-from PIL import Image
-
-IM = "convert-im6.q16"
-
-
-class CorpusError(Exception):
-    pass
-
-
-# ---------------------------------------------------------------- sources
-
-class Photos:
-    def __init__(self, folder):
-        self.folder = folder
-        self.cache = {}
-
-    def full(self, name):
-        if name not in self.cache:
-            with Image.open(os.path.join(self.folder, name + ".png")) as im:
-                self.cache[name] = im.convert("RGB")
-        return self.cache[name]
-
-    def fit(self, name, w, h):
-        """The whole photo scaled to w x h."""
-        return self.full(name).resize((w, h), Image.LANCZOS)
-
-    def crop(self, name, left, top, w, h):
-        """A w x h part of the photo at its own resolution."""
-        return self.full(name).crop((left, top, left + w, top + h))
-
-    def strip(self, name, w, h):
-        """A band of h rows from the middle of the photo scaled to width w."""
-        src = self.full(name)
-        full_h = max(h, round(w * src.height / src.width))
-        im = src.resize((w, full_h), Image.LANCZOS)
-        top = (full_h - h) // 2
-        return im.crop((0, top, w, top + h))
+from corpus_common import IM, CorpusError, Photos, decode_im, decode_pil, diff_count, read_pnm, run, write_ppm
 
 
 # ---------------------------------------------------------------- writers
-
-def run(cmd, data=None, what=""):
-    try:
-        r = subprocess.run(cmd, input=data, capture_output=True)
-    except FileNotFoundError:
-        raise CorpusError("%s missing; run scripts/install-deps.sh" % cmd[0])
-    if r.returncode != 0:
-        raise CorpusError("%s: %s failed: %s" % (what, cmd[0], r.stderr.decode(errors="replace").strip()))
-    return r.stdout
-
 
 def pnm_bytes(img):
     buf = io.BytesIO()
@@ -100,31 +53,8 @@ def imagemagick(img, *args):
 
 # ---------------------------------------------------------------- decoders
 
-def read_pnm(data, what):
-    with Image.open(io.BytesIO(data)) as im:
-        if im.mode != "RGB":
-            raise CorpusError("%s: decoder gave mode %s" % (what, im.mode))
-        return im.copy()
-
-
 def decode_djpeg(path):
     return read_pnm(run(["djpeg", "-dct", "int", "-rgb", "-pnm", path], what=path), path)
-
-
-def decode_pil(path):
-    with Image.open(path) as im:
-        im.load()
-        return im.convert("RGB")
-
-
-def decode_im(path):
-    return read_pnm(run([IM, path, "-depth", "8", "ppm:-"], what=path), path)
-
-
-def diff_count(a, b):
-    if a.size != b.size:
-        return -1
-    return sum(1 for p, q in zip(a.getdata(), b.getdata()) if p != q)
 
 
 # ---------------------------------------------------------------- reading headers back
@@ -254,11 +184,6 @@ def sources(ph):
 
 
 # ---------------------------------------------------------------- driver
-
-def write_ppm(img, path):
-    with open(path, "wb") as f:
-        f.write(b"P6\n%d %d\n255\n" % img.size + img.tobytes())
-
 
 def build(var, out_dir):
     folder = os.path.join(out_dir, "reject") if var.reject else out_dir

@@ -37,7 +37,7 @@ import zlib
 
 from PIL import Image, ImageOps
 
-IM = "convert-im6.q16"
+from corpus_common import IM, CorpusError, Photos
 
 # The image background colour the peer test sets before loading (red, green, blue).
 BACKGROUND = (201, 102, 51)
@@ -45,45 +45,6 @@ BACKGROUND = (201, 102, 51)
 notes = []  # peer disagreements that are expected, for the summary
 
 PASSES = ((0, 0, 8, 8), (4, 0, 8, 8), (0, 4, 4, 8), (2, 0, 4, 4), (0, 2, 2, 4), (1, 0, 2, 2), (0, 1, 1, 2))
-
-
-class CorpusError(Exception):
-    pass
-
-
-# ---------------------------------------------------------------- sources
-
-class Photos:
-    def __init__(self, folder):
-        self.folder = folder
-        self.cache = {}
-
-    def full(self, name):
-        if name not in self.cache:
-            with Image.open(os.path.join(self.folder, name + ".png")) as im:
-                self.cache[name] = im.convert("RGB")
-            self.cache[name].info = {}  # no colour profile of the photo in the files
-        return self.cache[name]
-
-    def fit(self, name, w, h):
-        """The whole photo scaled to w x h."""
-        return self.full(name).resize((w, h), Image.LANCZOS)
-
-    def fine(self, name, w, h):
-        """The photo scaled to w x h with 16 bits per channel (lists of channel rows)."""
-        out = []
-        for band in self.full(name).split():
-            f = band.convert("F").resize((w, h), Image.LANCZOS)
-            out.append([[max(0, min(65535, round(f.getpixel((x, y)) * 257))) for x in range(w)]
-                        for y in range(h)])
-        return out
-
-    def strip(self, name, w, h):
-        src = self.full(name)
-        full_h = max(h, round(w * src.height / src.width))
-        im = src.resize((w, full_h), Image.LANCZOS)
-        top = (full_h - h) // 2
-        return im.crop((0, top, w, top + h))
 
 
 def grey_levels(img, depth):

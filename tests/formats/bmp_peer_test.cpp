@@ -9,21 +9,8 @@
 using namespace pg;
 namespace fs = std::filesystem;
 
-namespace {
-
-std::vector<fs::path> Files(const fs::path& Dir) {
-  std::vector<fs::path> F;
-  if (fs::is_directory(Dir))
-    for (const auto& E : fs::directory_iterator(Dir))
-      if (E.path().extension() == ".bmp") F.push_back(E.path());
-  std::sort(F.begin(), F.end());
-  return F;
-}
-
-}  // namespace
-
 TEST(BmpPeers, DecodedPixelsEqualTheReference) {
-  const auto Corpus = Files(fs::path(kvtest::CorpusDir()) / "bmp");
+  const auto Corpus = kvtest::CorpusFiles(fs::path(kvtest::CorpusDir()) / "bmp", ".bmp");
   ASSERT_GE(Corpus.size(), 20u) << "corpus missing: run scripts/make-test-corpus.sh";
   for (const auto& File : Corpus) {
     TPixelGraphic G;
@@ -34,7 +21,7 @@ TEST(BmpPeers, DecodedPixelsEqualTheReference) {
 }
 
 TEST(BmpPeers, NewerHeadersAreRefused) {
-  const auto Rejects = Files(fs::path(kvtest::CorpusDir()) / "bmp" / "reject");
+  const auto Rejects = kvtest::CorpusFiles(fs::path(kvtest::CorpusDir()) / "bmp" / "reject", ".bmp");
   ASSERT_FALSE(Rejects.empty());
   for (const auto& File : Rejects) {
     TPixelGraphic G;

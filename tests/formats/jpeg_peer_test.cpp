@@ -13,15 +13,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::vector<fs::path> Files(const fs::path& Dir) {
-  std::vector<fs::path> F;
-  if (fs::is_directory(Dir))
-    for (const auto& E : fs::directory_iterator(Dir))
-      if (E.path().extension() == ".jpg") F.push_back(E.path());
-  std::sort(F.begin(), F.end());
-  return F;
-}
-
 fs::path JpegCorpus() { return fs::path(kvtest::CorpusDir()) / "jpeg"; }
 
 // The accurate integer transform is our default decoding method.
@@ -76,7 +67,7 @@ struct SettingsGuard {
 TEST(JpegPeers, DecodedPixelsEqualDjpeg) {
   SettingsGuard Keep;
   JPEGDecompMethod = 0;
-  const auto Corpus = Files(JpegCorpus());
+  const auto Corpus = kvtest::CorpusFiles(JpegCorpus(), ".jpg");
   ASSERT_GE(Corpus.size(), 15u) << "corpus missing: run scripts/make-test-corpus.sh";
   for (const auto& File : Corpus) {
     TPixelGraphic G;
@@ -89,7 +80,7 @@ TEST(JpegPeers, DecodedPixelsEqualDjpeg) {
 
 // Four-component files: plain CMYK and YCCK, both with an Adobe marker.
 TEST(JpegPeers, FourComponentsAreRefusedButDescribed) {
-  const auto Rejects = Files(JpegCorpus() / "reject");
+  const auto Rejects = kvtest::CorpusFiles(JpegCorpus() / "reject", ".jpg");
   ASSERT_EQ(Rejects.size(), 2u);
   for (const auto& File : Rejects) {
     TPixelGraphic G;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -59,6 +60,17 @@ inline int CountMismatches(const pg::TPixelGraphic& G, const Rgb8Image& Ref, con
 inline std::string CorpusDir() {
   const char* Dir = std::getenv("KORVALA_CORPUS");
   return Dir ? Dir : "";
+}
+
+// The files of a corpus folder with the given extension (".bmp"), sorted; none when the
+// folder is missing.
+inline std::vector<std::filesystem::path> CorpusFiles(const std::filesystem::path& Dir, const char* Extension) {
+  std::vector<std::filesystem::path> F;
+  if (std::filesystem::is_directory(Dir))
+    for (const auto& E : std::filesystem::directory_iterator(Dir))
+      if (E.path().extension() == Extension) F.push_back(E.path());
+  std::sort(F.begin(), F.end());
+  return F;
 }
 
 enum class Peer { Pillow, ImageMagick };

@@ -19,15 +19,6 @@ namespace {
 // has no bKGD chunk.
 constexpr TRGB CorpusBackground = RGBColor(201, 102, 51);
 
-std::vector<fs::path> Files(const fs::path& Dir) {
-  std::vector<fs::path> F;
-  if (fs::is_directory(Dir))
-    for (const auto& E : fs::directory_iterator(Dir))
-      if (E.path().extension() == ".png") F.push_back(E.path());
-  std::sort(F.begin(), F.end());
-  return F;
-}
-
 // pngtopam writes PBM, PGM or PPM as the file's colours need; ppmtoppm makes it P6.
 kvtest::Rgb8Image DecodeWithPngtopam(const std::string& File) {
   const std::string Out = File + ".pam.ppm";
@@ -49,7 +40,7 @@ public:
 // Peers ignore gAMA, so the pixels are compared as read, without gamma correction.
 TEST(PngPeers, DecodedPixelsEqualTheReference) {
   GammaCorrectionOff Off;
-  const auto Corpus = Files(fs::path(kvtest::CorpusDir()) / "png");
+  const auto Corpus = kvtest::CorpusFiles(fs::path(kvtest::CorpusDir()) / "png", ".png");
   ASSERT_GE(Corpus.size(), 30u) << "corpus missing: run scripts/make-test-corpus.sh";
   for (const auto& File : Corpus) {
     const std::string Name = File.filename().string();
