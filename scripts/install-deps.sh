@@ -8,14 +8,16 @@ packages=(
   imagemagick python3-pil
   libcli11-dev
   libjpeg62-turbo-dev libpng-dev zlib1g-dev
-  libjpeg-turbo-progs netpbm
+  libjpeg-turbo-progs netpbm libtiff-tools
   libbenchmark-dev
 )
 
-# `--fuzz`: also what the libFuzzer targets need.
-if [ "${1:-}" = "--fuzz" ]; then
-  packages+=(clang libclang-rt-14-dev)
-fi
+# `--fuzz`: also what the libFuzzer targets need; `--bench`: also the peers that
+# bench/peers.sh times against.
+case "${1:-}" in
+  --fuzz) packages+=(clang libclang-rt-14-dev) ;;
+  --bench) packages+=(libvips-tools time) ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "pgraphic/byte_order.h"
+#include "pgraphic/formats/plausible_size.h"
 #include "pgraphic/lang_str.h"
 #include "pgraphic/settings.h"
 
@@ -61,16 +62,10 @@ std::uint32_t ReadHeaderSize(TStream& Stream) {
   return GetLE32(Buf + FileHeaderSize);
 }
 
-// A header can describe far more pixels than its file could fill; a short file still
-// loads partly, but one that cannot fill a meaningful part of the image is refused
-// before its memory is taken. RLE data may legitimately expand a lot.
+// RLE data may legitimately expand a lot.
 void CheckPlausibleSize(TStream& Stream, std::int64_t Width, std::int64_t Height, int Bits, bool Compressed) {
-  if (Width <= 0 || Height <= 0) return;  // no pixel memory to take
   const std::int64_t RowBytes = (Bits * Width + 31) / 32 * 4;
-  const std::int64_t Ratio = Compressed ? 1024 : 64;
-  const std::int64_t Limit = std::max<std::int64_t>(Stream.Remaining(), 0) * Ratio + (1 << 20);
-  // Compared row by row: the product of two header fields can pass 64 bits.
-  if (Height > Limit / RowBytes) Fail(PGLangStr(32));
+  if (!PlausibleImageSize(RowBytes, Height, Stream.Remaining(), Compressed ? 1024 : 64)) Fail(PGLangStr(32));
 }
 
 // Reads Size bytes into Target in ten slices with progress after each; returns false

@@ -10,6 +10,7 @@
 #include <jpeglib.h>
 #include <jerror.h>
 
+#include "pgraphic/formats/plausible_size.h"
 #include "pgraphic/lang_str.h"
 #include "pgraphic/settings.h"
 
@@ -281,8 +282,8 @@ J_DCT_METHOD DCTMethod(std::uint8_t Setting, const char* Name) {
 // files of many megapixels in a few kilobytes are refused too.)
 void CheckPlausibleSize(std::int64_t DataBytes, const jpeg_decompress_struct& I) {
   const std::int64_t Bits = I.num_components == 1 ? 8 : 24;
-  const std::int64_t Bytes = (Bits * I.image_width + 31) / 32 * 4 * I.image_height;
-  if (Bytes > DataBytes * 2048 + (1 << 20)) Fail(PGLangStr(32));
+  const std::int64_t RowBytes = (Bits * I.image_width + 31) / 32 * 4;
+  if (!PlausibleImageSize(RowBytes, I.image_height, DataBytes, 2048)) Fail(PGLangStr(32));
 }
 
 const char* ColorSpaceName(J_COLOR_SPACE Space) {

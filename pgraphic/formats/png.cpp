@@ -10,6 +10,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "pgraphic/formats/plausible_size.h"
 #include "pgraphic/lang_str.h"
 #include "pgraphic/settings.h"
 
@@ -367,10 +368,7 @@ void WidenTwoBitRow(std::uint8_t* Row, int Width) {
 // reading it would end in an error anyway.
 void CheckPlausibleSize(const TPngJob& J, TStream& Stream) {
   const std::uint64_t RowBytes = (static_cast<std::uint64_t>(J.Width) * static_cast<std::uint64_t>(J.Channels * J.BitDepth) + 7) / 8;
-  const std::uint64_t Needed = RowBytes * J.Height;
-  const std::int64_t Left = Stream.Remaining();
-  const std::uint64_t Possible = (static_cast<std::uint64_t>(Left > 0 ? Left : 0) + 1024) * 1032;
-  if (Needed > Possible) Fail(PGLangStr(32));
+  if (!PlausibleImageSize(static_cast<std::int64_t>(RowBytes), J.Height, Stream.Remaining(), 1032)) Fail(PGLangStr(32));
 }
 
 }  // namespace
