@@ -24,6 +24,21 @@ const CLI::Validator PositiveFinite(
     },
     "POSITIVE");
 
+// "N/D" or "N" with N and D in 1 .. 2^31-1; false for anything else.
+bool ParseRatio(const std::string& Text, int& Numerator, int& Denominator) {
+  const std::size_t Slash = Text.find('/');
+  const auto Part = [](const std::string& Digits, int& Value) {
+    if (Digits.empty() || Digits.size() > 10 || Digits.find_first_not_of("0123456789") != std::string::npos) return false;
+    const long long V = std::stoll(Digits);
+    if (V < 1 || V > 0x7FFFFFFF) return false;
+    Value = static_cast<int>(V);
+    return true;
+  };
+  Denominator = 1;
+  if (Slash == std::string::npos) return Part(Text, Numerator);
+  return Part(Text.substr(0, Slash), Numerator) && Part(Text.substr(Slash + 1), Denominator);
+}
+
 }  // namespace
 
 // One row per library setting, named after the setting; the help names the key under
@@ -42,6 +57,23 @@ TLibraryOptions::TLibraryOptions(CLI::App& App) {
   AddChoice(App, "--jpeg-decode-method", pg::JPEGDecompMethod, DctMethods,
             "DCT method for reading JPEG files (JPEGDecompMethod)");
   AddOnOff(App, "--write-gamma", pg::PNGWriteGamma, "Write a gAMA chunk into PNG files (WriteGamma)");
+
+  AddOnOff(App, "--pxm-binary", pg::PXMWriteBinary, "Write PBM, PGM and PPM files in binary rather than ASCII form (PXMWriteBinary)");
+
+  AddCodeChoice(App, "--tiff-compression", pg::TIFFWriteCompression, {{"none", 1}, {"packbits", 32773}},
+                "Compression of written TIFF files (TIFFWriteCompression)");
+  AddChoice(App, "--tiff-truecolor", pg::TIFFWriteTrueColorPhotInterpret, {"rgb", "cmyk"},
+            "Samples of written true-colour TIFF files (TIFFWriteTrueColorPhotInterpret)");
+  AddChoice(App, "--tiff-gray", pg::TIFFWriteGrayScalePhotInterpret, {"black-is-zero", "white-is-zero"},
+            "Meaning of 0 in written grey and black-and-white TIFF files (TIFFWriteGrayScalePhotInterpret)");
+  AddChoice(App, "--tiff-byte-order", pg::TIFFWriteByteOrder, {"ii", "mm"},
+            "Byte order of written TIFF files: ii little-endian, mm big-endian (TIFFWriteByteOrder)");
+  AddChoice(App, "--tiff-resolution-unit", pg::TIFFWriteResolutionUnit, {"none", "inch", "cm"},
+            "Unit of the resolution recorded in written TIFF files (TIFFWriteResolutionUnit)");
+  AddRatio(App, "--tiff-xres", pg::TIFFWriteXResolutionNumerator, pg::TIFFWriteXResolutionDenominator,
+           "Horizontal resolution recorded in written TIFF files, pixels per unit (TIFFWriteXResolutionNumerator, ...Denominator)");
+  AddRatio(App, "--tiff-yres", pg::TIFFWriteYResolutionNumerator, pg::TIFFWriteYResolutionDenominator,
+           "Vertical resolution recorded in written TIFF files, pixels per unit (TIFFWriteYResolutionNumerator, ...Denominator)");
 }
 
 void TLibraryOptions::Apply() const {
@@ -87,6 +119,48 @@ void TLibraryOptions::AddChoice(CLI::App& App, const std::string& Name, std::uin
   FApply.push_back([Opt, Value, Names, &Setting] {
     if (Opt->count() > 0)
       Setting = static_cast<std::uint8_t>(std::find(Names.begin(), Names.end(), *Value) - Names.begin());
+  });
+}
+
+void TLibraryOptions::AddCodeChoice(CLI::App& App, const std::string& Name, int& Setting,
+                                    const std::vector<std::pair<std::string, int>>& Codes, const std::string& Help) {
+  std::vector<std::string> Names;
+  std::string Current = Codes.front().first;
+  for (const auto& [N, Code] : Codes) {
+    Names.push_back(N);
+    if (Code == Setting) Current = N;
+  }
+  auto Value = std::make_shared<std::string>(Current);
+  std::string Choices;
+  for (const auto& N : Names) Choices += (Choices.empty() ? "" : "|") + N;
+  CLI::Option* Opt = App.add_option(Name, *Value, Help)
+                         ->capture_default_str()
+                         ->check(CLI::IsMember(Names).description(""))
+                         ->type_name(Choices)
+                         ->group(SettingsGroup);
+  FApply.push_back([Opt, Value, Codes, &Setting] {
+    if (Opt->count() == 0) return;
+    for (const auto& [N, Code] : Codes)
+      if (N == *Value) Setting = Code;
+  });
+}
+
+void TLibraryOptions::AddRatio(CLI::App& App, const std::string& Name, int& Numerator, int& Denominator,
+                               const std::string& Help) {
+  auto Value = std::make_shared<std::string>(std::to_string(Numerator) + "/" + std::to_string(Denominator));
+  const CLI::Validator Ratio(
+      [](std::string& Text) -> std::string {
+        int N = 0, D = 0;
+        return ParseRatio(Text, N, D) ? std::string() : "must be N/D with N and D from 1 to 2147483647: " + Text;
+      },
+      "");
+  CLI::Option* Opt = App.add_option(Name, *Value, Help)
+                         ->capture_default_str()
+                         ->check(Ratio)
+                         ->type_name("N/D")
+                         ->group(SettingsGroup);
+  FApply.push_back([Opt, Value, &Numerator, &Denominator] {
+    if (Opt->count() > 0) ParseRatio(*Value, Numerator, Denominator);
   });
 }
 

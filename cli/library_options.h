@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace CLI {
@@ -31,6 +32,11 @@ private:
   // A setting stored as the index of the chosen name in Names.
   void AddChoice(CLI::App& App, const std::string& Name, std::uint8_t& Setting, const std::vector<std::string>& Names,
                  const std::string& Help);
+  // A setting stored as the code paired with the chosen name.
+  void AddCodeChoice(CLI::App& App, const std::string& Name, int& Setting,
+                     const std::vector<std::pair<std::string, int>>& Codes, const std::string& Help);
+  // A positive rational N/D (or N, meaning N/1) stored as numerator and denominator.
+  void AddRatio(CLI::App& App, const std::string& Name, int& Numerator, int& Denominator, const std::string& Help);
 
   std::vector<std::function<void()>> FApply;
 };

@@ -32,6 +32,15 @@ TEST_F(CliTest, UsageErrorsExitTwoAndChangeNoSetting) {
       {"unknown DCT method accepted", {"--jpeg-method", "fast", "info", File}},
       {"unknown decode method accepted", {"--jpeg-decode-method", "2", "info", File}},
       {"write gamma takes yes", {"--write-gamma", "yes", "info", File}},
+      {"compression code taken for a name", {"--tiff-compression", "32773", "info", File}},
+      {"unknown compression accepted", {"--tiff-compression", "lzw", "info", File}},
+      {"unknown byte order accepted", {"--tiff-byte-order", "be", "info", File}},
+      {"zero resolution accepted", {"--tiff-xres", "0/1", "info", File}},
+      {"zero denominator accepted", {"--tiff-yres", "300/0", "info", File}},
+      {"resolution past 32 bits accepted", {"--tiff-xres", "2147483648", "info", File}},
+      {"decimal resolution accepted", {"--tiff-xres", "72.5", "info", File}},
+      {"negative resolution accepted", {"--tiff-yres", "-3/1", "info", File}},
+      {"half a ratio accepted", {"--tiff-yres", "300/", "info", File}},
   };
   const long double Gamma = pg::DefaultGamma;
   const bool Correct = pg::GammaCorrectOnLoad;
@@ -92,13 +101,46 @@ TEST_F(CliTest, CodecOptionsReachTheLibrary) {
   std::tie(pg::JPEGCompQuality, pg::JPEGCompMethod, pg::JPEGCompProgressive, pg::JPEGDecompMethod, pg::PNGWriteGamma) = Saved;
 }
 
+TEST_F(CliTest, TiffAndPxmOptionsReachTheLibrary) {
+  const std::string File = MakeImage("in.bmp");
+  const auto Saved = std::tuple{pg::PXMWriteBinary, pg::TIFFWriteCompression, pg::TIFFWriteTrueColorPhotInterpret,
+                                pg::TIFFWriteGrayScalePhotInterpret, pg::TIFFWriteByteOrder, pg::TIFFWriteResolutionUnit,
+                                pg::TIFFWriteXResolutionNumerator, pg::TIFFWriteXResolutionDenominator,
+                                pg::TIFFWriteYResolutionNumerator, pg::TIFFWriteYResolutionDenominator};
+  ASSERT_EQ(Run({"info", File, "--pxm-binary", "on", "--tiff-compression", "packbits", "--tiff-truecolor", "cmyk",
+                 "--tiff-gray", "white-is-zero", "--tiff-byte-order", "mm", "--tiff-resolution-unit", "cm",
+                 "--tiff-xres", "2147483647/3", "--tiff-yres", "72"})
+                .Status,
+            0);
+  EXPECT_TRUE(pg::PXMWriteBinary);
+  EXPECT_EQ(pg::TIFFWriteCompression, 32773);
+  EXPECT_EQ(pg::TIFFWriteTrueColorPhotInterpret, 1);
+  EXPECT_EQ(pg::TIFFWriteGrayScalePhotInterpret, 1);
+  EXPECT_EQ(pg::TIFFWriteByteOrder, 1);
+  EXPECT_EQ(pg::TIFFWriteResolutionUnit, 2);
+  EXPECT_EQ(pg::TIFFWriteXResolutionNumerator, 2147483647);
+  EXPECT_EQ(pg::TIFFWriteXResolutionDenominator, 3);
+  EXPECT_EQ(pg::TIFFWriteYResolutionNumerator, 72);
+  EXPECT_EQ(pg::TIFFWriteYResolutionDenominator, 1);
+  ASSERT_EQ(Run({"info", File, "--pxm-binary", "off", "--tiff-compression", "none", "--tiff-resolution-unit", "none"}).Status, 0);
+  EXPECT_FALSE(pg::PXMWriteBinary);
+  EXPECT_EQ(pg::TIFFWriteCompression, 1);
+  EXPECT_EQ(pg::TIFFWriteResolutionUnit, 0);
+  EXPECT_EQ(pg::TIFFWriteByteOrder, 1);  // untouched
+  std::tie(pg::PXMWriteBinary, pg::TIFFWriteCompression, pg::TIFFWriteTrueColorPhotInterpret, pg::TIFFWriteGrayScalePhotInterpret,
+           pg::TIFFWriteByteOrder, pg::TIFFWriteResolutionUnit, pg::TIFFWriteXResolutionNumerator,
+           pg::TIFFWriteXResolutionDenominator, pg::TIFFWriteYResolutionNumerator, pg::TIFFWriteYResolutionDenominator) = Saved;
+}
+
 TEST_F(CliTest, HelpListsSubcommandsAndOptions) {
   const TCliResult Result = Run({"--help"});
   EXPECT_EQ(Result.Status, 0);
   EXPECT_EQ(Result.Err, "");
   for (const char* Name : {"info", "convert", "--screen-gamma", "--gamma-correct", "on|off", "--strict", "--version", "--help",
                            "--jpeg-quality", "--jpeg-method", "int-precise|int-fast|float", "--jpeg-progressive",
-                           "--jpeg-decode-method", "--write-gamma"})
+                           "--jpeg-decode-method", "--write-gamma", "--pxm-binary", "--tiff-compression", "none|packbits",
+                           "--tiff-truecolor", "--tiff-gray", "--tiff-byte-order", "--tiff-resolution-unit", "--tiff-xres",
+                           "--tiff-yres", "300/1"})
     EXPECT_NE(Result.Out.find(Name), std::string::npos) << Name << " missing from\n" << Result.Out;
 
   const TCliResult Convert = Run({"convert", "--help"});
