@@ -17,7 +17,7 @@ TMemoryStream::TMemoryStream(const void* Data, std::size_t Size)
     : FData(static_cast<const std::uint8_t*>(Data), static_cast<const std::uint8_t*>(Data) + Size) {}
 
 std::size_t TMemoryStream::Read(void* Buffer, std::size_t Count) {
-  if (FPosition >= FData.size()) return 0;
+  if (Count == 0 || FPosition >= FData.size()) return 0;  // Buffer may be null then
   const std::size_t n = std::min(Count, FData.size() - FPosition);
   std::memcpy(Buffer, FData.data() + FPosition, n);
   FPosition += n;

@@ -12,7 +12,10 @@ namespace pg {
 // can fill a meaningful part (all but 1 MiB) of Height rows of RowBytes bytes.
 inline bool PlausibleImageSize(std::int64_t RowBytes, std::int64_t Height, std::int64_t BytesLeft, std::int64_t Ratio) {
   if (RowBytes <= 0 || Height <= 0) return true;  // no pixel memory to take
-  const std::int64_t Limit = std::max<std::int64_t>(BytesLeft, 0) * Ratio + (1 << 20);
+  constexpr std::int64_t Slack = 1 << 20;
+  BytesLeft = std::max<std::int64_t>(BytesLeft, 0);
+  if (Ratio > 0 && BytesLeft > (INT64_MAX - Slack) / Ratio) return true;  // more data than any image takes
+  const std::int64_t Limit = BytesLeft * Ratio + Slack;
   // Compared row by row: the product of two header fields can pass 64 bits.
   return Height <= Limit / RowBytes;
 }
