@@ -16,7 +16,7 @@ fi
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # One generator per format: scripts/corpus/<format>_variants.py PHOTO_DIR OUT_DIR.
-formats=(bmp jpeg png)
+formats=(bmp jpeg png pnm tga pcx tiff)
 helpers=()
 for f in "${formats[@]}"; do helpers+=("corpus/${f}_variants.py"); done
 mkdir -p "$1"

@@ -5,7 +5,12 @@
 
 #include "pgraphic/formats/bmp.h"
 #include "pgraphic/formats/jpeg.h"
+#include "pgraphic/formats/pcx.h"
 #include "pgraphic/formats/png.h"
+#include "pgraphic/formats/pnm.h"
+#include "pgraphic/formats/tga.h"
+#include "pgraphic/formats/tiff_reader.h"
+#include "pgraphic/formats/tiff_writer.h"
 
 namespace pg {
 
@@ -29,6 +34,13 @@ TFileFormatReaders MakeReaders() {
   R.push_back(std::make_unique<TJPEGFileFormatReader>());
   R.push_back(std::make_unique<TJIFFileFormatReader>());
   R.push_back(std::make_unique<TPNGFileFormatReader>());
+  R.push_back(std::make_unique<TPCXFileFormatReader>());
+  R.push_back(std::make_unique<TPBMFileFormatReader>());
+  R.push_back(std::make_unique<TPGMFileFormatReader>());
+  R.push_back(std::make_unique<TPPMFileFormatReader>());
+  R.push_back(std::make_unique<TTGAFileFormatReader>());
+  R.push_back(std::make_unique<TTIFFileFormatReader>());
+  R.push_back(std::make_unique<TTIFFFileFormatReader>());
   return R;
 }
 
@@ -40,6 +52,12 @@ TFileFormatWriters MakeWriters() {
   W.push_back(std::make_unique<TJPEGFileFormatWriter>());
   W.push_back(std::make_unique<TJIFFileFormatWriter>());
   W.push_back(std::make_unique<TPNGFileFormatWriter>());
+  W.push_back(std::make_unique<TPBMFileFormatWriter>());
+  W.push_back(std::make_unique<TPGMFileFormatWriter>());
+  W.push_back(std::make_unique<TPPMFileFormatWriter>());
+  W.push_back(std::make_unique<TTGAFileFormatWriter>());
+  W.push_back(std::make_unique<TTIFFileFormatWriter>());
+  W.push_back(std::make_unique<TTIFFFileFormatWriter>());
   return W;
 }
 

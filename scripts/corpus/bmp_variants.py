@@ -22,7 +22,7 @@ import sys
 
 from PIL import Image, ImageOps
 
-from corpus_common import IM, CorpusError, Photos, decode_im, decode_pil, diff_count, write_ppm
+from corpus_common import IM, CorpusError, decode_im, decode_pil, diff_count, generator_main, write_ppm
 
 BI_RGB, BI_RLE8, BI_RLE4, BI_BITFIELDS = 0, 1, 2, 3
 
@@ -553,22 +553,10 @@ def build(var, out_dir):
         write_ppm(ref, os.path.join(folder, var.name + ".ppm"))
 
 
-def main(argv):
-    if len(argv) != 3:
-        sys.stderr.write("usage: bmp_variants.py PHOTO_DIR OUT_DIR\n")
-        return 2
-    photo_dir, out_dir = argv[1], argv[2]
-    os.makedirs(os.path.join(out_dir, "reject"), exist_ok=True)
-    try:
-        for var in variants(Photos(photo_dir)):
-            build(var, out_dir)
-    except CorpusError as e:
-        sys.stderr.write("bmp_variants: %s\n" % e)
-        return 1
-    for n in notes:
-        print("note: " + n)
-    return 0
+def build_all(ph, out_dir):
+    for var in variants(ph):
+        build(var, out_dir)
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv))
+    sys.exit(generator_main(sys.argv, build_all, notes))

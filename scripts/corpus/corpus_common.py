@@ -3,6 +3,7 @@ tools, comparing images and writing reference files."""
 import io
 import os
 import subprocess
+import sys
 
 from PIL import Image
 
@@ -98,3 +99,23 @@ def write_ppm(img, path):
     """A reference file: binary P6, maxval 255, top row first."""
     with open(path, "wb") as f:
         f.write(b"P6\n%d %d\n255\n" % img.size + img.tobytes())
+
+
+def generator_main(argv, build_all, notes=()):
+    """The command line of a generator, NAME_variants.py PHOTO_DIR OUT_DIR: build_all(photos,
+    out_dir) writes the set into OUT_DIR (whose reject/ folder exists by then); the notes
+    (expected peer disagreements) are printed after it. Returns the exit status."""
+    name = os.path.splitext(os.path.basename(argv[0]))[0]
+    if len(argv) != 3:
+        sys.stderr.write("usage: %s.py PHOTO_DIR OUT_DIR\n" % name)
+        return 2
+    photo_dir, out_dir = argv[1], argv[2]
+    os.makedirs(os.path.join(out_dir, "reject"), exist_ok=True)
+    try:
+        build_all(Photos(photo_dir), out_dir)
+    except CorpusError as e:
+        sys.stderr.write("%s: %s\n" % (name, e))
+        return 1
+    for n in notes:
+        print("note: " + n)
+    return 0

@@ -22,7 +22,7 @@ import os
 import struct
 import sys
 
-from corpus_common import IM, CorpusError, Photos, decode_im, decode_pil, diff_count, read_pnm, run, write_ppm
+from corpus_common import IM, CorpusError, decode_im, decode_pil, diff_count, generator_main, read_pnm, run, write_ppm
 
 
 # ---------------------------------------------------------------- writers
@@ -208,24 +208,13 @@ def build(var, out_dir):
     write_ppm(ref, os.path.join(folder, var.name + ".ppm"))
 
 
-def main(argv):
-    if len(argv) != 3:
-        sys.stderr.write("usage: jpeg_variants.py PHOTO_DIR OUT_DIR\n")
-        return 2
-    photo_dir, out_dir = argv[1], argv[2]
-    os.makedirs(os.path.join(out_dir, "reject"), exist_ok=True)
+def build_all(ph, out_dir):
     os.makedirs(os.path.join(out_dir, "source"), exist_ok=True)
-    photos = Photos(photo_dir)
-    try:
-        for var in variants(photos):
-            build(var, out_dir)
-        for name, img in sources(photos).items():
-            write_ppm(img, os.path.join(out_dir, "source", name + ".ppm"))
-    except CorpusError as e:
-        sys.stderr.write("jpeg_variants: %s\n" % e)
-        return 1
-    return 0
+    for var in variants(ph):
+        build(var, out_dir)
+    for name, img in sources(ph).items():
+        write_ppm(img, os.path.join(out_dir, "source", name + ".ppm"))
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv))
+    sys.exit(generator_main(sys.argv, build_all))

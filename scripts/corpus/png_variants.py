@@ -37,7 +37,7 @@ import zlib
 
 from PIL import Image, ImageOps
 
-from corpus_common import IM, CorpusError, Photos
+from corpus_common import IM, CorpusError, generator_main
 
 # The image background colour the peer test sets before loading (red, green, blue).
 BACKGROUND = (201, 102, 51)
@@ -532,22 +532,10 @@ def build(var, out_dir):
     write_ppm(ref, os.path.join(out_dir, var.name + ".ppm"))
 
 
-def main(argv):
-    if len(argv) != 3:
-        sys.stderr.write("usage: png_variants.py PHOTO_DIR OUT_DIR\n")
-        return 2
-    photo_dir, out_dir = argv[1], argv[2]
-    os.makedirs(out_dir, exist_ok=True)
-    try:
-        for var in variants(Photos(photo_dir)):
-            build(var, out_dir)
-    except CorpusError as e:
-        sys.stderr.write("png_variants: %s\n" % e)
-        return 1
-    for n in notes:
-        print("note: " + n)
-    return 0
+def build_all(ph, out_dir):
+    for var in variants(ph):
+        build(var, out_dir)
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv))
+    sys.exit(generator_main(sys.argv, build_all, notes))

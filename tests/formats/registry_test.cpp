@@ -42,14 +42,44 @@ std::string ReadAll(const std::string& Path) {
 
 }  // namespace
 
-TEST(Registry, ListsAreSortedByExtension) {
-  std::vector<std::string> Readers, Writers;
-  for (const auto& R : FileFormatReaders()) Readers.push_back(R->Extension);
-  for (const auto& W : FileFormatWriters()) Writers.push_back(W->Extension);
-  EXPECT_TRUE(std::is_sorted(Readers.begin(), Readers.end()));
-  EXPECT_TRUE(std::is_sorted(Writers.begin(), Writers.end()));
-  EXPECT_FALSE(FindWriter("dib")->ShowInFilter);
-  EXPECT_EQ(FindWriter("BMP")->CanWriteResolutions, AllColorResolutions);
+// The full lists as the open and save dialogs show them, in the sorted order that
+// decides which reader of a shared signature wins.
+TEST(Registry, ListsHoldEveryFormatSortedByExtension) {
+  struct ReaderRow { const char* Ext; const char* Name; bool HasSignature; };
+  const ReaderRow Readers[] = {
+      {"bmp", "Bitmap", true}, {"dib", "Bitmap", true}, {"jif", "JPEG (JFIF compliant)", true},
+      {"jpeg", "JPEG (JFIF compliant)", true}, {"jpg", "JPEG (JFIF compliant)", true}, {"pbm", "Portable Bitmap", true},
+      {"pcx", "Paintbrush", true}, {"pgm", "Portable Graymap", true}, {"png", "Portable Network Graphics", true},
+      {"ppm", "Portable Pixelmap", true}, {"rle", "Bitmap", true}, {"tga", "Truevision Targa", false},
+      {"tif", "Tagged Image File Format", true}, {"tiff", "Tagged Image File Format", true},
+  };
+  ASSERT_EQ(FileFormatReaders().size(), std::size(Readers));
+  for (std::size_t i = 0; i < std::size(Readers); ++i) {
+    const TFileFormatReader& R = *FileFormatReaders()[i];
+    EXPECT_EQ(R.Extension, Readers[i].Ext) << i;
+    EXPECT_EQ(R.FormatName, Readers[i].Name) << R.Extension;
+    EXPECT_EQ(R.HasSignature, Readers[i].HasSignature) << R.Extension;
+    EXPECT_TRUE(R.ShowInFilter) << R.Extension;
+  }
+
+  struct WriterRow { const char* Ext; const char* Name; bool Show; TColorResolutions Can; bool Multi; };
+  const WriterRow Writers[] = {
+      {"bmp", "Bitmap", true, 255, false}, {"dib", "Bitmap", false, 255, false},
+      {"jif", "JPEG (JFIF compliant)", false, 160, false}, {"jpeg", "JPEG (JFIF compliant)", false, 160, false},
+      {"jpg", "JPEG (JFIF compliant)", true, 160, false}, {"pbm", "Portable Bitmap", true, 1, false},
+      {"pgm", "Portable Graymap", true, 32, false}, {"png", "Portable Network Graphics", true, 255, false},
+      {"ppm", "Portable Pixelmap", true, 128, false}, {"tga", "Truevision Targa", true, 192, false},
+      {"tif", "Tagged Image File Format", true, 253, true}, {"tiff", "Tagged Image File Format", false, 253, true},
+  };
+  ASSERT_EQ(FileFormatWriters().size(), std::size(Writers));
+  for (std::size_t i = 0; i < std::size(Writers); ++i) {
+    const TFileFormatWriter& W = *FileFormatWriters()[i];
+    EXPECT_EQ(W.Extension, Writers[i].Ext) << i;
+    EXPECT_EQ(W.FormatName, Writers[i].Name) << W.Extension;
+    EXPECT_EQ(W.ShowInFilter, Writers[i].Show) << W.Extension;
+    EXPECT_EQ(W.CanWriteResolutions, Writers[i].Can) << W.Extension;
+    EXPECT_EQ(W.MultiImage, Writers[i].Multi) << W.Extension;
+  }
 }
 
 TEST(Registry, FindReaderBySignatureNotByName) {
