@@ -39,6 +39,18 @@ bool ParseRatio(const std::string& Text, int& Numerator, int& Denominator) {
   return Part(Text.substr(0, Slash), Numerator) && Part(Text.substr(Slash + 1), Denominator);
 }
 
+// An option whose value is one of Names, shown as "a|b|c" in the help.
+CLI::Option* AddNamesOption(CLI::App& App, const std::string& Name, std::string& Value, const std::vector<std::string>& Names,
+                            const std::string& Help) {
+  std::string Choices;
+  for (const auto& N : Names) Choices += (Choices.empty() ? "" : "|") + N;
+  return App.add_option(Name, Value, Help)
+      ->capture_default_str()
+      ->check(CLI::IsMember(Names).description(""))
+      ->type_name(Choices)
+      ->group(SettingsGroup);
+}
+
 }  // namespace
 
 // One row per library setting, named after the setting; the help names the key under
@@ -109,13 +121,7 @@ void TLibraryOptions::AddRange(CLI::App& App, const std::string& Name, std::uint
 void TLibraryOptions::AddChoice(CLI::App& App, const std::string& Name, std::uint8_t& Setting,
                                 const std::vector<std::string>& Names, const std::string& Help) {
   auto Value = std::make_shared<std::string>(Setting < Names.size() ? Names[Setting] : Names.front());
-  std::string Choices;
-  for (const auto& N : Names) Choices += (Choices.empty() ? "" : "|") + N;
-  CLI::Option* Opt = App.add_option(Name, *Value, Help)
-                         ->capture_default_str()
-                         ->check(CLI::IsMember(Names).description(""))
-                         ->type_name(Choices)
-                         ->group(SettingsGroup);
+  CLI::Option* Opt = AddNamesOption(App, Name, *Value, Names, Help);
   FApply.push_back([Opt, Value, Names, &Setting] {
     if (Opt->count() > 0)
       Setting = static_cast<std::uint8_t>(std::find(Names.begin(), Names.end(), *Value) - Names.begin());
@@ -131,13 +137,7 @@ void TLibraryOptions::AddCodeChoice(CLI::App& App, const std::string& Name, int&
     if (Code == Setting) Current = N;
   }
   auto Value = std::make_shared<std::string>(Current);
-  std::string Choices;
-  for (const auto& N : Names) Choices += (Choices.empty() ? "" : "|") + N;
-  CLI::Option* Opt = App.add_option(Name, *Value, Help)
-                         ->capture_default_str()
-                         ->check(CLI::IsMember(Names).description(""))
-                         ->type_name(Choices)
-                         ->group(SettingsGroup);
+  CLI::Option* Opt = AddNamesOption(App, Name, *Value, Names, Help);
   FApply.push_back([Opt, Value, Codes, &Setting] {
     if (Opt->count() == 0) return;
     for (const auto& [N, Code] : Codes)
@@ -167,11 +167,7 @@ void TLibraryOptions::AddRatio(CLI::App& App, const std::string& Name, int& Nume
 void TLibraryOptions::AddOnOff(CLI::App& App, const std::string& Name, bool& Setting, const std::string& Help) {
   // CLI11's own bool parsing takes yes/true/1/enable...; the settings are on|off only.
   auto Value = std::make_shared<std::string>(Setting ? "on" : "off");
-  CLI::Option* Opt = App.add_option(Name, *Value, Help)
-                         ->capture_default_str()
-                         ->check(CLI::IsMember({"on", "off"}).description(""))
-                         ->type_name("on|off")
-                         ->group(SettingsGroup);
+  CLI::Option* Opt = AddNamesOption(App, Name, *Value, {"on", "off"}, Help);
   FApply.push_back([Opt, Value, &Setting] {
     if (Opt->count() > 0) Setting = *Value == "on";
   });
