@@ -79,7 +79,7 @@ void TPixelGraphic::SetFormat(int Width, int Height, int BitCountNum) {
       WriteColorTableEntry(i, C);
     }
 
-    FBits.reset(new (std::nothrow) std::uint8_t[static_cast<std::size_t>(FImageSize)]());
+    FBits = AllocatePixelMemory(static_cast<std::size_t>(FImageSize));
     if (!FBits) {
       FBitmapInfo.clear();
       FWidth = FHeight = FBytesPerLine = FImageSize = 0;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "pgraphic/palettes.h"
+#include "pgraphic/pixel_memory.h"
 #include "pgraphic/stream.h"
 #include "pgraphic/types.h"
 #include "pgraphic/warning.h"
@@ -224,7 +225,7 @@ private:
 
   int FFillValue = 0;
   int FBitCountNum = 3;
-  std::unique_ptr<std::uint8_t[]> FBits;
+  TPixelMemory FBits;
   std::vector<std::uint8_t> FBitmapInfo;
   bool FDither = true;
   std::uint8_t FDitherErrorLimit = 32;
