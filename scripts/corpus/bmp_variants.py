@@ -22,7 +22,7 @@ import sys
 
 from PIL import Image, ImageOps
 
-from corpus_common import IM, CorpusError, decode_im, decode_pil, diff_count, generator_main, write_ppm
+from corpus_common import IM, CorpusError, decode_im, decode_pil, diff_count, generator_main, indices_of, palette_of, write_ppm
 
 BI_RGB, BI_RLE8, BI_RLE4, BI_BITFIELDS = 0, 1, 2, 3
 
@@ -122,19 +122,6 @@ def build_bmp(width, height, bpp, pixels, compression=BI_RGB, palette=None,
                        len(pixels), 2835, 2835, clr_used, 0)
     head = struct.pack("<2sIHHI", b"BM", off + len(pixels), 0, 0, off)
     return head + info + extra + pal + pixels
-
-
-def indices_of(pimg):
-    """Rows of palette indices (top row first) of a P-mode image."""
-    w, h = pimg.size
-    raw = pimg.tobytes()
-    return [list(raw[y * w:(y + 1) * w]) for y in range(h)]
-
-
-def palette_of(pimg, n):
-    pal = pimg.getpalette()[:3 * n]
-    pal += [0] * (3 * n - len(pal))
-    return [tuple(pal[i * 3:i * 3 + 3]) for i in range(n)]
 
 
 def image_from_indices(rows, palette):

@@ -101,6 +101,20 @@ def write_ppm(img, path):
         f.write(b"P6\n%d %d\n255\n" % img.size + img.tobytes())
 
 
+def indices_of(pimg):
+    """Rows of palette indices (top row first) of a P-mode image."""
+    w, h = pimg.size
+    raw = pimg.tobytes()
+    return [list(raw[y * w:(y + 1) * w]) for y in range(h)]
+
+
+def palette_of(pimg, n):
+    """The first n palette entries of a P-mode image as (r, g, b), padded with black."""
+    pal = pimg.getpalette()[:3 * n]
+    pal += [0] * (3 * n - len(pal))
+    return [tuple(pal[i * 3:i * 3 + 3]) for i in range(n)]
+
+
 def generator_main(argv, build_all, notes=()):
     """The command line of a generator, NAME_variants.py PHOTO_DIR OUT_DIR: build_all(photos,
     out_dir) writes the set into OUT_DIR (whose reject/ folder exists by then); the notes

@@ -33,7 +33,7 @@ import sys
 
 from PIL import Image, ImageOps
 
-from corpus_common import CorpusError, decode_im, decode_pil, diff_count, generator_main, read_pnm, run, write_ppm
+from corpus_common import CorpusError, decode_im, decode_pil, diff_count, generator_main, indices_of, palette_of, read_pnm, run, write_ppm
 
 BOTTOM_LEFT, BOTTOM_RIGHT, TOP_LEFT, TOP_RIGHT = 0x00, 0x10, 0x20, 0x30
 
@@ -130,18 +130,6 @@ def rgb_rows(img):
     w, h = img.size
     data = list(img.getdata())
     return [data[y * w:(y + 1) * w] for y in range(h)]
-
-
-def indices_of(pimg):
-    w, h = pimg.size
-    raw = pimg.tobytes()
-    return [list(raw[y * w:(y + 1) * w]) for y in range(h)]
-
-
-def palette_of(pimg, n):
-    pal = pimg.getpalette()[:3 * n]
-    pal += [0] * (3 * n - len(pal))
-    return [tuple(pal[i * 3:i * 3 + 3]) for i in range(n)]
 
 
 def from_rows(rows, colour=lambda v: v):
