@@ -1,9 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <tuple>
-
 #include "cli_fixture.h"
 #include "pgraphic/settings.h"
+#include "tests/settings_guard.h"
 
 TEST_F(CliTest, UsageErrorsExitTwoAndChangeNoSetting) {
   const std::string File = MakeImage("in.bmp");
@@ -85,7 +84,7 @@ TEST_F(CliTest, SettingOptionsReachTheLibrary) {
 // integer, 2 float.
 TEST_F(CliTest, CodecOptionsReachTheLibrary) {
   const std::string File = MakeImage("in.bmp");
-  const auto Saved = std::tuple{pg::JPEGCompQuality, pg::JPEGCompMethod, pg::JPEGCompProgressive, pg::JPEGDecompMethod, pg::PNGWriteGamma};
+  const kvtest::TSettingsGuard Restore;
   ASSERT_EQ(Run({"info", File, "--jpeg-quality", "95", "--jpeg-method", "int-fast", "--jpeg-progressive", "on",
                  "--jpeg-decode-method", "float", "--write-gamma", "off"})
                 .Status,
@@ -98,15 +97,11 @@ TEST_F(CliTest, CodecOptionsReachTheLibrary) {
   ASSERT_EQ(Run({"info", File, "--jpeg-method", "int-precise", "--jpeg-quality", "0"}).Status, 0);
   EXPECT_EQ(pg::JPEGCompMethod, 0);
   EXPECT_EQ(pg::JPEGCompQuality, 0);
-  std::tie(pg::JPEGCompQuality, pg::JPEGCompMethod, pg::JPEGCompProgressive, pg::JPEGDecompMethod, pg::PNGWriteGamma) = Saved;
 }
 
 TEST_F(CliTest, TiffAndPxmOptionsReachTheLibrary) {
   const std::string File = MakeImage("in.bmp");
-  const auto Saved = std::tuple{pg::PXMWriteBinary, pg::TIFFWriteCompression, pg::TIFFWriteTrueColorPhotInterpret,
-                                pg::TIFFWriteGrayScalePhotInterpret, pg::TIFFWriteByteOrder, pg::TIFFWriteResolutionUnit,
-                                pg::TIFFWriteXResolutionNumerator, pg::TIFFWriteXResolutionDenominator,
-                                pg::TIFFWriteYResolutionNumerator, pg::TIFFWriteYResolutionDenominator};
+  const kvtest::TSettingsGuard Restore;
   ASSERT_EQ(Run({"info", File, "--pxm-binary", "on", "--tiff-compression", "packbits", "--tiff-truecolor", "cmyk",
                  "--tiff-gray", "white-is-zero", "--tiff-byte-order", "mm", "--tiff-resolution-unit", "cm",
                  "--tiff-xres", "2147483647/3", "--tiff-yres", "72"})
@@ -127,9 +122,6 @@ TEST_F(CliTest, TiffAndPxmOptionsReachTheLibrary) {
   EXPECT_EQ(pg::TIFFWriteCompression, 1);
   EXPECT_EQ(pg::TIFFWriteResolutionUnit, 0);
   EXPECT_EQ(pg::TIFFWriteByteOrder, 1);  // untouched
-  std::tie(pg::PXMWriteBinary, pg::TIFFWriteCompression, pg::TIFFWriteTrueColorPhotInterpret, pg::TIFFWriteGrayScalePhotInterpret,
-           pg::TIFFWriteByteOrder, pg::TIFFWriteResolutionUnit, pg::TIFFWriteXResolutionNumerator,
-           pg::TIFFWriteXResolutionDenominator, pg::TIFFWriteYResolutionNumerator, pg::TIFFWriteYResolutionDenominator) = Saved;
 }
 
 TEST_F(CliTest, HelpListsSubcommandsAndOptions) {

@@ -10,6 +10,7 @@
 #include "pgraphic/formats/jpeg.h"
 #include "pgraphic/formats/registry.h"
 #include "pgraphic/settings.h"
+#include "tests/settings_guard.h"
 
 using namespace pg;
 
@@ -17,19 +18,10 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// Restores the library-wide codec settings a test changes.
+// Restores the library-wide settings a test changes, and the warning box.
 struct SettingsGuard {
-  std::uint8_t Decomp = JPEGDecompMethod, Comp = JPEGCompMethod, Quality = JPEGCompQuality;
-  bool Progressive = JPEGCompProgressive;
-  long double Gamma = DefaultGamma;
-  ~SettingsGuard() {
-    JPEGDecompMethod = Decomp;
-    JPEGCompMethod = Comp;
-    JPEGCompQuality = Quality;
-    JPEGCompProgressive = Progressive;
-    DefaultGamma = Gamma;
-    SetPGWarningBoxHandler(nullptr);
-  }
+  kvtest::TSettingsGuard Settings;
+  ~SettingsGuard() { SetPGWarningBoxHandler(nullptr); }
 };
 
 // A textured true-colour image (a diagonal pattern with some noise), or the same in grey.

@@ -11,6 +11,7 @@
 #include "pgraphic/formats/tiff_writer.h"
 #include "pgraphic/settings.h"
 #include "tests/formats/peer_support.h"
+#include "tests/settings_guard.h"
 
 using namespace pg;
 namespace fs = std::filesystem;
@@ -116,19 +117,6 @@ std::vector<std::uint8_t> ExpectedCmyk(const TPixelGraphic& G) {
   return V;
 }
 
-class TiffSettings {
-public:
-  ~TiffSettings() {
-    TIFFWriteCompression = 1;
-    TIFFWriteTrueColorPhotInterpret = 0;
-    TIFFWriteGrayScalePhotInterpret = 0;
-    TIFFWriteByteOrder = 0;
-    TIFFWriteResolutionUnit = 1;
-    TIFFWriteXResolutionNumerator = TIFFWriteYResolutionNumerator = 300;
-    TIFFWriteXResolutionDenominator = TIFFWriteYResolutionDenominator = 1;
-  }
-};
-
 // A 131 x 97 copy of a corpus photo: wide enough for odd row lengths at every depth,
 // tall enough for several strips of the true-colour layouts.
 void LoadPhoto(TPixelGraphic& Photo) {
@@ -152,7 +140,7 @@ fs::path FreshDir(const char* Name) {
 }  // namespace
 
 TEST(TiffWriterPeers, PeersReadEveryLayout) {
-  TiffSettings Restore;
+  kvtest::TSettingsGuard Restore;
   TPixelGraphic Photo;
   LoadPhoto(Photo);
   if (HasFatalFailure()) return;
@@ -243,7 +231,7 @@ TEST(TiffWriterPeers, PeersReadEveryLayout) {
 // Two images through BeginMultiImage .. EndMultiImage: two directories, each with its
 // own pixels; and the resolution settings as tiffinfo reports them.
 TEST(TiffWriterPeers, TwoImagesInOneFile) {
-  TiffSettings Restore;
+  kvtest::TSettingsGuard Restore;
   TPixelGraphic Photo, Pal;
   LoadPhoto(Photo);
   if (HasFatalFailure()) return;
