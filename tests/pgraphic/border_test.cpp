@@ -5,10 +5,13 @@
 #include <vector>
 
 #include "pgraphic/pixel_graphic.h"
+#include "tests/pgraphic/event_log.h"
 
 using namespace pg;
 
 namespace {
+
+using kvtest::TEventLog;
 
 constexpr TRGB White = RGBColor(255, 255, 255);
 
@@ -40,19 +43,6 @@ std::vector<int> Levels(const TPixelGraphic& G) {
 }
 
 void Black(TPixelGraphic& G, int W, int H) { G.SetFormat(W, H, 3); }
-
-struct TEventLog {
-  std::string Events;  // S start, P<step>/<max>, E end, C change
-  void Attach(TPixelGraphic& G, int AbortAtStep = -1) {
-    G.SetOnProgressStart([this](TObject*) { Events += "S "; });
-    G.SetOnProgress([this, AbortAtStep](TObject*, int Step, int Max, bool& Abort) {
-      Events += "P" + std::to_string(Step) + "/" + std::to_string(Max) + " ";
-      Abort = Step == AbortAtStep;
-    });
-    G.SetOnProgressEnd([this](TObject*) { Events += "E "; });
-    G.SetOnChange([this](TObject*) { Events += "C "; });
-  }
-};
 
 }  // namespace
 

@@ -10,10 +10,13 @@
 #include "pgraphic/exceptions.h"
 #include "pgraphic/filters/conv_filter.h"
 #include "pgraphic/pixel_graphic.h"
+#include "tests/pgraphic/event_log.h"
 
 using namespace pg;
 
 namespace {
+
+using kvtest::TEventLog;
 
 constexpr TRGB Grey(int v) { return RGBColor(v, v, v); }
 
@@ -97,19 +100,6 @@ public:
 
 private:
   int FFailAt, FCount = 0;
-};
-
-struct TEventLog {
-  std::string Events;  // S start, P<step>/<max>, E end, C change
-  void Attach(TPixelGraphic& G, int AbortAtStep = -1) {
-    G.SetOnProgressStart([this](TObject*) { Events += "S "; });
-    G.SetOnProgress([this, AbortAtStep](TObject*, int Step, int Max, bool& Abort) {
-      Events += "P" + std::to_string(Step) + "/" + std::to_string(Max) + " ";
-      Abort = Step == AbortAtStep;
-    });
-    G.SetOnProgressEnd([this](TObject*) { Events += "E "; });
-    G.SetOnChange([this](TObject*) { Events += "C "; });
-  }
 };
 
 }  // namespace
