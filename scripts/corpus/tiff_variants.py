@@ -88,6 +88,18 @@ def summary(data):
 
 # ---------------------------------------------------------------- crafting
 
+def value_field(out, e, packed):
+    """The 4-byte value field of an entry: the values themselves when they fit, else the
+    offset of a copy appended to out at an even position."""
+    if len(packed) <= 4:
+        return packed + bytes(4 - len(packed))
+    if len(out) % 2:
+        out += b"\0"
+    field = struct.pack(e + "I", len(out))
+    out += packed
+    return field
+
+
 def build_tiff(big_endian, width, height, bits, photometric, strips, rows_per_strip,
                offset_type=LONG, colormap=None):
     """An uncompressed file: header, strips, long values, directory (tags in order)."""
@@ -107,14 +119,7 @@ def build_tiff(big_endian, width, height, bits, photometric, strips, rows_per_st
     entries = []
     for tag, typ, values in fields:
         fmt = e + {SHORT: "H", LONG: "I"}[typ] * len(values)
-        packed = struct.pack(fmt, *values)
-        if len(packed) <= 4:
-            field = packed + bytes(4 - len(packed))
-        else:
-            if len(out) % 2:
-                out += b"\0"
-            field = struct.pack(e + "I", len(out))
-            out += packed
+        field = value_field(out, e, struct.pack(fmt, *values))
         entries.append(struct.pack(e + "HHI", tag, typ, len(values)) + field)
     if len(out) % 2:
         out += b"\0"
@@ -161,14 +166,7 @@ def with_short_offsets(data):
         at = t["dir"] + 2 + 12 * i
         if struct.unpack_from(e + "H", out, at)[0] != STRIP_OFFSETS:
             continue
-        packed = struct.pack(e + "H" * len(offsets), *offsets)
-        if len(packed) <= 4:
-            field = packed + bytes(4 - len(packed))
-        else:
-            if len(out) % 2:
-                out += b"\0"
-            field = struct.pack(e + "I", len(out))
-            out += packed
+        field = value_field(out, e, struct.pack(e + "H" * len(offsets), *offsets))
         struct.pack_into(e + "HI4s", out, at + 2, SHORT, len(offsets), field)
     return bytes(out)
 
